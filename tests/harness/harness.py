@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Starts and stops what the tests run against, for one build folder.
+
+  harness.py start --state DIR --download-host H --stats-host H
+  harness.py stop  --state DIR
+
+start makes a fresh Wine prefix (Arial mapped to Liberation Sans), starts a
+private Xvfb display, nginx answering for both fixed hosts (the proxy the
+program reaches them through) and the scripted server, each on loopback ports
+of its own, and writes DIR/env (for the shell runner) and DIR/env.json (for
+Python tests). stop ends them all.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, what, timeout=20):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.1)
+    sys.exit("harness: %s did not start on port %d" % (what, port))
+
+
+def free_display():
+    for n in range(90, 400):
+        if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
+            return n
+    sys.exit("harness: no free X display")
+
+
+def wine_env(prefix, display):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": ":%d" % display,
+    })
+    env.pop("http_proxy", None)
+    return env
+
+
+def windows_path(unix_path):
+    return "Z:" + unix_path.replace("/", "\\")
+
+
+def stop(state):
+    pids_file = os.path.join(state, "pids.json")
+    if os.path.exists(pids_file):
+        with open(pids_file) as f:
+            pids = json.load(f)
+        for name in ("scripted", "xvfb"):
+            pid = pids.get(name)
+            if pid:
+                try:
+                    os.killpg(pid, signal.SIGTERM)
+                except OSError:
+                    pass
+        nginx_pid = os.path.join(state, "nginx", "nginx.pid")
+        if os.path.exists(nginx_pid):
+            try:
+                with open(nginx_pid) as f:
+                    os.kill(int(f.read().strip()), signal.SIGQUIT)
+            except (OSError, ValueError):
+                pass
+        os.remove(pids_file)
+    prefix = os.path.join(state, "prefix")
+    if os.path.isdir(prefix):
+        env = dict(os.environ, WINEPREFIX=prefix)
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def start(args):
+    state = os.path.abspath(args.state)
+    os.makedirs(state, exist_ok=True)
+    stop(state)
+
+    nginx_port, scripted_port = free_port(), free_port()
+    while scripted_port == nginx_port:
+        scripted_port = free_port()
+    display = free_display()
+    pids = {}
+
+    # Display first: some Wine calls of the prefix set-up want one.
+    xvfb = subprocess.Popen(["Xvfb", ":%d" % display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, "xvfb.log"), "w"),
+                            start_new_session=True)
+    pids["xvfb"] = xvfb.pid
+    deadline = time.time() + 20
+    while not os.path.exists("/tmp/.X11-unix/X%d" % display):
+        if time.time() > deadline or xvfb.poll() is not None:
+            sys.exit("harness: Xvfb did not start on :%d" % display)
+        time.sleep(0.1)
+
+    # Servers.
+    www = os.path.join(state, "www")
+    for sub in ("download", "scripted"):
+        os.makedirs(os.path.join(www, sub), exist_ok=True)
+    scripted_log = os.path.join(state, "scripted.log")
+    open(scripted_log, "w").close()
+    scripted = subprocess.Popen([sys.executable, os.path.join(HERE, "scripted_server.py"),
+                                 "--port", str(scripted_port), "--root", os.path.join(www, "scripted"),
+                                 "--log", scripted_log],
+                                stdout=open(os.path.join(state, "scripted.out"), "w"), stderr=subprocess.STDOUT,
+                                start_new_session=True)
+    pids["scripted"] = scripted.pid
+
+    nginx_dir = os.path.join(state, "nginx")
+    for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
+        os.makedirs(os.path.join(nginx_dir, "tmp", sub), exist_ok=True)
+    open(os.path.join(nginx_dir, "access.log"), "w").close()
+    with open(os.path.join(HERE, "nginx.conf.in")) as f:
+        conf = f.read()
+    user = "user root;" if os.geteuid() == 0 else ""
+    for key, value in {"@DIR@": nginx_dir, "@WWW@": www, "@PORT@": str(nginx_port),
+                       "@SCRIPTED_PORT@": str(scripted_port), "@USER@": user,
+                       "@DOWNLOAD_HOST@": args.download_host, "@STATS_HOST@": args.stats_host}.items():
+        conf = conf.replace(key, value)
+    conf_path = os.path.join(nginx_dir, "nginx.conf")
+    with open(conf_path, "w") as f:
+        f.write(conf)
+    subprocess.run(["nginx", "-e", os.path.join(nginx_dir, "error.log"), "-p", nginx_dir, "-c", conf_path],
+                   check=True)
+
+    with open(os.path.join(state, "pids.json"), "w") as f:
+        json.dump(pids, f)
+    wait_port(nginx_port, "nginx")
+    wait_port(scripted_port, "scripted server")
+
+    # A fresh prefix for this run, shared by all its tests.
+    prefix = os.path.join(state, "prefix")
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = wine_env(prefix, display)
+    subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "Arial",
+                    "/d", "Liberation Sans", "/f"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Keep one wineserver for the whole run: every later start is quicker.
+    subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True)
+
+    users = os.path.join(prefix, "drive_c", "users")
+    user_dirs = [d for d in os.listdir(users) if d.lower() != "public"]
+    wine_user = user_dirs[0] if user_dirs else "root"
+    temp_dir = os.path.join(users, wine_user, "Temp")
+    os.makedirs(temp_dir, exist_ok=True)
+
+    values = {
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": ":%d" % display,
+        "http_proxy": "http://127.0.0.1:%d" % nginx_port,
+        "no_proxy": "127.0.0.1,localhost",
+        "KOVRA_HARNESS_DIR": state,
+        "KOVRA_HARNESS_DIR_WIN": windows_path(state),
+        "KOVRA_NGINX_PORT": str(nginx_port),
+        "KOVRA_SCRIPTED_PORT": str(scripted_port),
+        "KOVRA_DOWNLOAD_HOST": args.download_host,
+        "KOVRA_STATS_HOST": args.stats_host,
+        "KOVRA_WINE_USER": wine_user,
+        "KOVRA_TEMP_DIR": temp_dir,
+    }
+    with open(os.path.join(state, "env"), "w") as f:
+        for key, value in values.items():
+            f.write("%s='%s'\nexport %s\n" % (key, value.replace("'", "'\\''"), key))
+    with open(os.path.join(state, "env.json"), "w") as f:
+        json.dump(values, f, indent=1)
+    print("harness: nginx on %d, scripted server on %d, display :%d, prefix %s"
+          % (nginx_port, scripted_port, display, prefix))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("command", choices=("start", "stop"))
+    parser.add_argument("--state", required=True)
+    parser.add_argument("--download-host", default="download.kovra.example")
+    parser.add_argument("--stats-host", default="stat.kovra.example")
+    args = parser.parse_args()
+    if args.command == "start":
+        start(args)
+    else:
+        stop(os.path.abspath(args.state))
+
+
+if __name__ == "__main__":
+    main()

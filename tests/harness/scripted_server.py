@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+"""A small scripted HTTP server for the behaviours nginx cannot produce.
+
+It answers origin-form requests ("GET /path") and absolute-form requests
+("GET http://host/path", as a client sends them to a proxy), so it can stand
+for any host through the proxy route as well as be reached directly.
+
+How a response is made, first match wins:
+  1. a script registered for the path (POST /__control/script): a queue of
+     steps taken one per request, then a default;
+  2. options written into the path: /x/<options>/<file>, options separated by
+     ';', each "name" or "name=value" (values percent-decoded);
+  3. a plain static answer for the file under --root, honouring Range.
+
+Options:
+  status=N      answer with this status (no body unless body= is given)
+  reason=TEXT   reason phrase
+  location=URL  Location header
+  redirect=N    302 to the same path with redirect=N-1 (a chain of N redirects)
+  ctype=TYPE    Content-Type (default application/octet-stream)
+  length=TEXT   Content-Length text as given; "none" leaves the header out
+  lm=TEXT       Last-Modified text; "none" leaves it out (default: file mtime)
+  norange       ignore Range, answer 200 with the whole file
+  force206      answer 206 with Content-Range even without Range
+  crange=TEXT   Content-Range text as given
+  cut=N         close the connection after N body bytes of this answer
+  stall=N       after N body bytes stop sending and hold the connection
+  silent        accept the request and never answer (hold the connection)
+  hold=SECONDS  how long stall/silent hold the connection (default 60)
+  delay=SECONDS wait before answering
+  rate=BYTES    limit the body to this many bytes a second
+  body=TEXT     literal body instead of the file
+  padheaders=N  add junk header lines of about N bytes in all
+  header=LINE   one extra raw header line (may repeat in scripts as "headers")
+
+Every request is appended to --log as one line, written when its answer is
+done, in the same layout as the nginx access log of the harness:
+  server TAB time TAB request-line TAB status TAB body-bytes-sent TAB Header: value ...
+Values are escaped the way nginx escapes them (\\xHH for '"', '\\', and bytes
+outside 0x20..0x7e).
+"""
+
+import argparse
+import email.utils
+import json
+import os
+import socket
+import socketserver
+import threading
+import time
+import urllib.parse
+
+SCRIPTS = {}
+SCRIPTS_LOCK = threading.Lock()
+LOG_LOCK = threading.Lock()
+ARGS = None
+
+
+def escape(text):
+    out = []
+    for b in text.encode("latin-1", "replace"):
+        if b < 0x20 or b > 0x7E or b in (0x22, 0x5C):
+            out.append("\\x%02X" % b)
+        else:
+            out.append(chr(b))
+    return "".join(out)
+
+
+def write_log(request_line, headers, status, sent):
+    fields = ["scripted", "%.3f" % time.time(), escape(request_line), str(status), str(sent)]
+    fields += [escape("%s: %s" % (k, v)) for k, v in headers]
+    with LOG_LOCK:
+        with open(ARGS.log, "a", encoding="latin-1") as f:
+            f.write("\t".join(fields) + "\n")
+
+
+def parse_options(text):
+    opts = {}
+    for part in text.split(";"):
+        if not part:
+            continue
+        name, eq, value = part.partition("=")
+        opts[name] = urllib.parse.unquote(value) if eq else True
+    return opts
+
+
+def take_script_step(path, method):
+    with SCRIPTS_LOCK:
+        script = SCRIPTS.get(path)
+        if script is None:
+            return None
+        for i, step in enumerate(script["steps"]):
+            if step.get("method") in (None, method):
+                script["steps"].pop(i)
+                merged = dict(script.get("default", {}))
+                merged.update(step)
+                return merged
+        return dict(script.get("default", {}))
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def setup(self):
+        self.request.settimeout(120)
+        self.reader = self.request.makefile("rb")
+
+    def handle(self):
+        while True:
+            try:
+                keep = self.handle_one()
+            except (ConnectionError, socket.timeout, OSError):
+                return
+            if not keep:
+                return
+
+    def read_head(self):
+        line = self.reader.readline(65537)
+        if not line:
+            return None, None
+        request_line = line.decode("latin-1").rstrip("\r\n")
+        headers = []
+        while True:
+            h = self.reader.readline(65537)
+            if not h or h in (b"\r\n", b"\n"):
+                break
+            name, _, value = h.decode("latin-1").rstrip("\r\n").partition(":")
+            headers.append((name.strip(), value.strip()))
+        return request_line, headers
+
+    def handle_one(self):
+        request_line, headers = self.read_head()
+        if request_line is None:
+            return False
+        parts = request_line.split(" ")
+        method = parts[0] if parts else ""
+        target = parts[1] if len(parts) > 1 else "/"
+        header_map = {k.lower(): v for k, v in reversed(headers)}
+        length = int(header_map.get("content-length", "0") or 0)
+        body_in = self.reader.read(length) if length > 0 else b""
+
+        if target.startswith("http://") or target.startswith("https://"):
+            split = urllib.parse.urlsplit(target)
+            path, query = split.path or "/", split.query
+        else:
+            path, _, query = target.partition("?")
+
+        if path.startswith("/__control/"):
+            return self.control(path, body_in)
+
+        status, sent = 0, 0
+        try:
+            status, sent, keep = self.respond(method, path, query, header_map)
+        finally:
+            write_log(request_line, headers, status, sent)
+        return keep
+
+    # --- control -----------------------------------------------------------
+    def control(self, path, body):
+        reply = b"ok\n"
+        if path == "/__control/script":
+            spec = json.loads(body.decode("utf-8"))
+            with SCRIPTS_LOCK:
+                SCRIPTS[spec["path"]] = {"steps": list(spec.get("steps", [])),
+                                         "default": spec.get("default", {})}
+        elif path == "/__control/reset":
+            with SCRIPTS_LOCK:
+                SCRIPTS.clear()
+        elif path == "/__control/ping":
+            pass
+        else:
+            self.send_raw(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+            return True
+        self.send_raw(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(reply) + reply)
+        return True
+
+    def send_raw(self, data):
+        self.request.sendall(data)
+
+    def hold(self, opts):
+        deadline = time.time() + float(opts.get("hold", 60))
+        self.request.settimeout(0.5)
+        while time.time() < deadline:
+            try:
+                if not self.request.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+    # --- answers -----------------------------------------------------------
+    def respond(self, method, path, query, header_map):
+        opts = take_script_step(path, method)
+        file_part = path
+        if opts is None:
+            opts = {}
+            if path.startswith("/x/"):
+                _, _, rest = path.partition("/x/")
+                encoded, _, file_rest = rest.partition("/")
+                opts = parse_options(encoded)
+                file_part = "/" + file_rest
+
+        if opts.get("delay"):
+            time.sleep(float(opts["delay"]))
+        if opts.get("silent"):
+            self.hold(opts)
+            return 0, 0, False
+
+        body = None
+        mtime = None
+        if "body" in opts:
+            body = str(opts["body"]).encode("utf-8")
+        else:
+            name = os.path.normpath(urllib.parse.unquote(file_part)).lstrip("/")
+            full = os.path.join(ARGS.root, name)
+            if name and not name.startswith("..") and os.path.isfile(full):
+                with open(full, "rb") as f:
+                    body = f.read()
+                mtime = os.path.getmtime(full)
+
+        extra = []
+        status = int(opts.get("status", 0))
+        location = opts.get("location")
+        if "redirect" in opts:
+            remaining = int(opts["redirect"])
+            if remaining > 0:
+                status = status or 302
+                encoded, _, file_rest = path.partition("/x/")[2].partition("/")
+                others = ";".join(p for p in encoded.split(";") if not p.startswith("redirect="))
+                location = "/x/%sredirect=%d/%s" % (others + ";" if others else "", remaining - 1, file_rest)
+        if location:
+            extra.append(("Location", location))
+
+        if body is None and not status:
+            status = 404
+            body = b"not found\n"
+            opts.setdefault("ctype", "text/plain")
+
+        total = len(body) if body is not None else 0
+        start, end = 0, total
+        range_header = header_map.get("range")
+        if not status:
+            status = 200
+            if range_header and not opts.get("norange") and range_header.startswith("bytes="):
+                first, _, last = range_header[6:].partition("-")
+                try:
+                    start = int(first) if first else 0
+                    end = int(last) + 1 if last else total
+                except ValueError:
+                    start, end = 0, total
+                if start >= total and total > 0:
+                    status = 416
+                    body, start, end = b"", 0, 0
+                    extra.append(("Content-Range", "bytes */%d" % total))
+                else:
+                    end = min(end, total)
+                    status = 206
+            if opts.get("force206") and status == 200:
+                status = 206
+            if status == 206 and "crange" not in opts:
+                extra.append(("Content-Range", "bytes %d-%d/%d" % (start, max(end - 1, start), total)))
+        elif body is not None and "body" not in opts and status >= 300:
+            body, start, end = b"", 0, 0
+        if "crange" in opts:
+            extra.append(("Content-Range", opts["crange"]))
+
+        payload = body[start:end] if body is not None else b""
+        reason = opts.get("reason") or {200: "OK", 206: "Partial Content", 301: "Moved Permanently",
+                                        302: "Found", 404: "Not Found", 416: "Range Not Satisfiable"}.get(status, "Status")
+        lines = ["HTTP/1.1 %d %s" % (status, reason),
+                 "Date: %s" % email.utils.formatdate(usegmt=True),
+                 "Server: kovra-scripted"]
+        lines.append("Content-Type: %s" % opts.get("ctype", "application/octet-stream"))
+        length_text = opts.get("length")
+        if length_text is None:
+            lines.append("Content-Length: %d" % len(payload))
+        elif length_text != "none":
+            lines.append("Content-Length: %s" % length_text)
+        lm = opts.get("lm")
+        if lm is None and mtime is not None:
+            lines.append("Last-Modified: %s" % email.utils.formatdate(mtime, usegmt=True))
+        elif lm and lm != "none":
+            lines.append("Last-Modified: %s" % lm)
+        lines.append("Accept-Ranges: bytes")
+        for name, value in extra:
+            lines.append("%s: %s" % (name, value))
+        if opts.get("header"):
+            lines.append(opts["header"])
+        for raw in opts.get("headers", []):
+            lines.append(raw)
+        if opts.get("padheaders"):
+            pad = int(opts["padheaders"])
+            i = 0
+            while pad > 0:
+                lines.append("X-Pad-%d: %s" % (i, "p" * min(200, pad)))
+                pad -= 200
+                i += 1
+        close = length_text is not None or opts.get("close") or opts.get("cut") is not None
+        lines.append("Connection: %s" % ("close" if close else "keep-alive"))
+        self.send_raw(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+
+        if method == "HEAD":
+            return status, 0, not close
+        sent = self.send_body(payload, opts)
+        finished = sent == len(payload)
+        return status, sent, finished and not close
+
+    def send_body(self, payload, opts):
+        limit = len(payload)
+        stop_kind = None
+        if opts.get("cut") is not None:
+            limit, stop_kind = min(limit, int(opts["cut"])), "cut"
+        if opts.get("stall") is not None and int(opts["stall"]) < limit:
+            limit, stop_kind = int(opts["stall"]), "stall"
+        rate = float(opts.get("rate", 0))
+        sent = 0
+        chunk = 65536 if not rate else max(1, int(rate / 20))
+        began = time.time()
+        view = memoryview(payload)
+        while sent < limit:
+            n = min(chunk, limit - sent)
+            self.request.sendall(view[sent:sent + n])
+            sent += n
+            if rate:
+                ahead = sent / rate - (time.time() - began)
+                if ahead > 0:
+                    time.sleep(ahead)
+        if stop_kind == "stall" and sent < len(payload):
+            self.hold(opts)
+        if stop_kind is not None and sent < len(payload):
+            try:
+                self.request.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        return sent
+
+
+class Server(socketserver.ThreadingTCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--log", required=True)
+    ARGS = parser.parse_args()
+    with Server(("127.0.0.1", ARGS.port), Handler) as server:
+        server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
