@@ -156,7 +156,10 @@ def start(args):
                     "/d", "Liberation Sans", "/f"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # Keep one wineserver for the whole run: every later start is quicker.
-    subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True)
+    # Its own output goes nowhere: a server (and the services it starts) that
+    # held ctest's pipe would keep ctest waiting after this test has ended.
+    subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True,
+                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     users = os.path.join(prefix, "drive_c", "users")
     user_dirs = [d for d in os.listdir(users) if d.lower() != "public"]
@@ -170,7 +173,9 @@ def start(args):
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         "DISPLAY": ":%d" % display,
         "http_proxy": "http://127.0.0.1:%d" % nginx_port,
-        "no_proxy": "127.0.0.1,localhost",
+        # One name only: Wine's WinINet splits the list at ";" or " ", not
+        # at ",", and would send "127.0.0.1,localhost" to the proxy.
+        "no_proxy": "127.0.0.1",
         "KOVRA_HARNESS_DIR": state,
         "KOVRA_HARNESS_DIR_WIN": windows_path(state),
         "KOVRA_NGINX_PORT": str(nginx_port),

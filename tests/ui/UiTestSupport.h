@@ -1,0 +1,34 @@
+#pragma once
+// Message pumping, pixel reading and real mouse input for the window tests.
+
+#include "ui/SkinFrame.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+
+namespace uitest {
+
+// Dispatches this thread's messages for the given time.
+void PumpFor(DWORD ms);
+// Dispatches messages until done() is true or the time-out passes; the result
+// is done() at the end.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+inline std::uint32_t Rgb(std::uint32_t pixel) { return pixel & 0xFFFFFF; }
+inline unsigned AlphaOf(std::uint32_t pixel) { return pixel >> 24; }
+inline unsigned Red(std::uint32_t pixel) { return (pixel >> 16) & 0xFF; }
+inline unsigned Green(std::uint32_t pixel) { return (pixel >> 8) & 0xFF; }
+inline unsigned Blue(std::uint32_t pixel) { return pixel & 0xFF; }
+
+// A rectangle of a child control in its parent's client coordinates.
+RECT ChildRect(HWND parent, HWND child);
+// The centre of a client point of window in screen coordinates.
+POINT ScreenPoint(HWND window, int x, int y);
+
+// Real input through the platform's input queue (the pointer moves).
+void MouseMoveTo(POINT screen);
+void MouseButton(bool down);
+
+} // namespace uitest

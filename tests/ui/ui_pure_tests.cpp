@@ -1,0 +1,210 @@
+// The pure decisions of the skinned window: stripe tiles, fill width, stripe
+// phase, fade steps, glyph choice, caption origin, centring, control layout
+// and which control a notification is reflected to.
+
+#include <doctest.h>
+
+#include "ui/CaptionDrawing.h"
+#include "ui/ControlLayout.h"
+#include "ui/FadeStep.h"
+#include "ui/ImageButton.h"
+#include "ui/NotificationReflection.h"
+#include "ui/StripeLayout.h"
+#include "ui/WindowPlacement.h"
+
+#include <stdexcept>
+#include <vector>
+
+using namespace Gdiplus;
+
+namespace {
+
+std::vector<int> TileLefts(int offset, int width, int tileWidth)
+{
+    std::vector<int> lefts;
+    ForEachStripeTile(offset, width, tileWidth, [&](int left) {
+        lefts.push_back(left);
+        // A loop that does not advance would run on for ever; stop it here so
+        // the test fails instead of hanging.
+        if (lefts.size() > 10000)
+            throw std::runtime_error("stripe loop does not end");
+    });
+    return lefts;
+}
+
+bool SameRect(const RECT& a, const RECT& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+} // namespace
+
+TEST_SUITE("pure") {
+
+TEST_CASE("stripe tiles cover the whole bar once with a tile boundary at the phase")
+{
+    const int width = 453, tile = 29;
+    for (int offset : {0, 2, 10, 28, 29, 30, 226, 450, 452, 453}) {
+        CAPTURE(offset);
+        std::vector<int> lefts = TileLefts(offset, width, tile);
+        std::vector<int> cover(width, 0);
+        bool boundary = false;
+        for (int left : lefts) {
+            boundary = boundary || left == offset || left + tile == offset;
+            for (int x = left; x < left + tile; ++x)
+                if (x >= 0 && x < width)
+                    ++cover[x];
+        }
+        CHECK(boundary);
+        int wrong = 0;
+        for (int count : cover)
+            wrong += count != 1;
+        CHECK(wrong == 0);
+    }
+    // 453 / 29 + 1 tiles once the phase is off a tile boundary.
+    CHECK(TileLefts(10, width, tile).size() == 17);
+    CHECK(TileLefts(0, width, tile).size() == 16);
+}
+
+TEST_CASE("a tile without width draws nothing and ends")
+{
+    CHECK(TileLefts(0, 453, 0).empty());
+    CHECK(TileLefts(10, 453, 0).empty());
+    CHECK(TileLefts(10, 453, -29).empty());
+}
+
+TEST_CASE("fill width follows position over the top of the range")
+{
+    CHECK(FillWidth(0, 100, 453) == 0.0f);
+    CHECK(FillWidth(50, 100, 453) == doctest::Approx(226.5f));
+    CHECK(FillWidth(100, 100, 453) == 453.0f);
+    CHECK(FillWidth(1, 100, 453) == doctest::Approx(4.53f));
+    // Nothing past the track, nothing from an empty range.
+    CHECK(FillWidth(150, 100, 453) == 453.0f);
+    CHECK(FillWidth(50, 0, 453) == 0.0f);
+}
+
+TEST_CASE("the stripe phase grows by 2 and wraps once past the bar's width")
+{
+    int offset = 0;
+    int ticks = 0;
+    do {
+        offset = NextStripeOffset(offset, 453);
+        ++ticks;
+        if (offset != 0)
+            REQUIRE(offset == 2 * ticks);
+    } while (offset != 0 && ticks < 1000);
+    CHECK(ticks == 227); // 452 is the last phase shown, 454 wraps to 0
+    // A phase equal to the width is still shown; the next one wraps.
+    CHECK(NextStripeOffset(8, 10) == 10);
+    CHECK(NextStripeOffset(10, 10) == 0);
+}
+
+TEST_CASE("the fade goes 10, 20, ..., 250, 255 and stops")
+{
+    std::vector<int> steps;
+    for (int alpha = 0; alpha < 255 && steps.size() < 100;) {
+        alpha = NextFadeAlpha(alpha);
+        steps.push_back(alpha);
+    }
+    REQUIRE(steps.size() == 26);
+    for (int i = 0; i < 25; ++i)
+        CHECK(steps[i] == 10 * (i + 1));
+    CHECK(steps[25] == 255);
+}
+
+TEST_CASE("pressed wins over hover, hover over normal")
+{
+    CHECK(ChooseGlyph(false, false) == GlyphLook::Normal);
+    CHECK(ChooseGlyph(false, true) == GlyphLook::Hover);
+    CHECK(ChooseGlyph(true, false) == GlyphLook::Pressed);
+    CHECK(ChooseGlyph(true, true) == GlyphLook::Pressed);
+}
+
+TEST_CASE("the caption is centred on the middle column and the line at one third")
+{
+    PointF origin = CaptionOrigin(513, 264, 131.5f, 16.75f);
+    CHECK(origin.X == doctest::Approx(256.0f - 65.75f));
+    CHECK(origin.Y == doctest::Approx(88.0f - 8.375f));
+    // Integer division first: 257 / 2 = 128, 100 / 3 = 33.
+    origin = CaptionOrigin(257, 100, 10.0f, 4.0f);
+    CHECK(origin.X == doctest::Approx(123.0f));
+    CHECK(origin.Y == doctest::Approx(31.0f));
+}
+
+TEST_CASE("centring keeps the window inside the area, top-left first")
+{
+    const RECT screen = {0, 0, 1024, 768};
+    POINT p = CentredOrigin(screen, screen, 513, 264);
+    CHECK(p.x == 256);
+    CHECK(p.y == 252);
+
+    const RECT shifted = {100, 50, 1124, 818};
+    p = CentredOrigin(shifted, shifted, 513, 264);
+    CHECK(p.x == 356);
+    CHECK(p.y == 302);
+
+    // Larger than the area: the top-left corners meet.
+    const RECT small = {10, 20, 410, 220};
+    p = CentredOrigin(small, small, 513, 264);
+    CHECK(p.x == 10);
+    CHECK(p.y == 20);
+
+    // Centred on an owner near a corner, pushed back inside the area.
+    p = CentredOrigin(RECT{0, 0, 200, 100}, screen, 513, 264);
+    CHECK(p.x == 0);
+    CHECK(p.y == 0);
+    p = CentredOrigin(RECT{900, 600, 1000, 700}, screen, 513, 264);
+    CHECK(p.x == 1024 - 513);
+    CHECK(p.y == 768 - 264);
+    p = CentredOrigin(RECT{400, 300, 600, 400}, screen, 513, 264);
+    CHECK(p.x == 500 - 256);
+    CHECK(p.y == 350 - 132);
+}
+
+TEST_CASE("the buttons and the bar take their places from the close glyph and the width")
+{
+    SkinControlRects rects = ComputeControlRects(513, SIZE{9, 9}, 120);
+    CHECK(SameRect(rects.close, RECT{474, 20, 483, 29}));
+    CHECK(SameRect(rects.minimise, RECT{445, 20, 454, 29}));
+    CHECK(SameRect(rects.bar, RECT{30, 120, 483, 129}));
+
+    // No close glyph: both buttons shrink to nothing.
+    rects = ComputeControlRects(513, SIZE{0, 0}, 120);
+    CHECK(rects.close.right - rects.close.left == 0);
+    CHECK(rects.close.bottom - rects.close.top == 0);
+    CHECK(rects.minimise.right - rects.minimise.left == 0);
+}
+
+TEST_CASE("notifications are reflected to the control they concern")
+{
+    HWND dialog = nullptr; // item lookups are covered by the window tests
+    HWND control = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+    CHECK(ReflectionTarget(dialog, WM_COMMAND, MAKEWPARAM(1017, BN_CLICKED), reinterpret_cast<LPARAM>(control)) ==
+          control);
+    CHECK(ReflectionTarget(dialog, WM_COMMAND, 2, 0) == nullptr); // Esc: no control
+
+    DRAWITEMSTRUCT draw = {};
+    draw.hwndItem = control;
+    CHECK(ReflectionTarget(dialog, WM_DRAWITEM, 1017, reinterpret_cast<LPARAM>(&draw)) == control);
+    CHECK(ReflectionTarget(dialog, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw)) == nullptr); // a menu
+
+    NMHDR header = {};
+    header.hwndFrom = control;
+    CHECK(ReflectionTarget(dialog, WM_NOTIFY, 1009, reinterpret_cast<LPARAM>(&header)) == control);
+
+    DELETEITEMSTRUCT deleted = {};
+    deleted.hwndItem = control;
+    CHECK(ReflectionTarget(dialog, WM_DELETEITEM, 1, reinterpret_cast<LPARAM>(&deleted)) == control);
+
+    CHECK(ReflectionTarget(dialog, WM_CTLCOLORBTN, 0, reinterpret_cast<LPARAM>(control)) == control);
+    CHECK(ReflectionTarget(dialog, WM_CTLCOLORSTATIC, 0, reinterpret_cast<LPARAM>(control)) == control);
+    CHECK(ReflectionTarget(dialog, WM_HSCROLL, 0, reinterpret_cast<LPARAM>(control)) == control);
+    CHECK(ReflectionTarget(dialog, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 1009), reinterpret_cast<LPARAM>(control)) ==
+          control);
+
+    CHECK(ReflectionTarget(dialog, WM_MOUSEMOVE, 0, reinterpret_cast<LPARAM>(control)) == nullptr);
+    CHECK(ReflectionTarget(dialog, WM_TIMER, 1, reinterpret_cast<LPARAM>(control)) == nullptr);
+}
+
+} // TEST_SUITE

@@ -1,0 +1,701 @@
+// The skinned window under Wine on the harness's display: pixels of built
+// frames, placement, the fade, the pass guard, the dialog binding and the
+// hand-over of the installing look from another thread.
+
+#include <doctest.h>
+
+#include "tests/ui/SkinTestDialog.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/GdiPlusHandles.h"
+#include "ui/NotificationReflection.h"
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+using namespace uitest;
+
+using namespace Gdiplus;
+
+namespace {
+
+const wchar_t* const kDownloading = L"З А Г Р У З К А";
+const wchar_t* const kInstalling = L"У С Т А Н О В К А";
+constexpr std::uint32_t kPanel = 0xF7F7F7;
+
+// A dialog created, shown and faded in.
+struct ShownDialog {
+    explicit ShownDialog(UINT tileId = IDP_STRIPE_TILE) : dialog(tileId)
+    {
+        REQUIRE(dialog.Create());
+        REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
+    }
+    SkinFrame Frame()
+    {
+        SkinFrame frame;
+        REQUIRE(dialog.BuildFrame(frame));
+        return frame;
+    }
+    RECT Rect(HWND child) const { return ChildRect(dialog.Window(), child); }
+    SkinTestDialog dialog;
+};
+
+struct Ink {
+    int minX = INT_MAX, maxX = -1, minY = INT_MAX, maxY = -1;
+    int count = 0;
+    int exact = 0;   // pixels of exactly #666666
+    int foreign = 0; // pixels that are not a grey between #666666 and the panel
+    double CentreX() const { return (minX + maxX + 1) / 2.0; }
+    double CentreY() const { return (minY + maxY + 1) / 2.0; }
+    int Width() const { return maxX - minX + 1; }
+};
+
+// Everything that is not panel between the buttons and the bar.
+Ink CaptionInk(const SkinFrame& frame, int barTop)
+{
+    Ink ink;
+    for (int y = 35; y < barTop - 2; ++y) {
+        for (int x = 7; x <= 505; ++x) {
+            const std::uint32_t rgb = Rgb(frame.Pixel(x, y));
+            if (rgb == kPanel)
+                continue;
+            ++ink.count;
+            ink.minX = x < ink.minX ? x : ink.minX;
+            ink.maxX = x > ink.maxX ? x : ink.maxX;
+            ink.minY = y < ink.minY ? y : ink.minY;
+            ink.maxY = y > ink.maxY ? y : ink.maxY;
+            const unsigned level = Red(rgb);
+            if (Green(rgb) != level || Blue(rgb) != level || level < 0x66 || level >= 0xF7)
+                ++ink.foreign;
+            if (rgb == 0x666666)
+                ++ink.exact;
+        }
+    }
+    return ink;
+}
+
+std::vector<std::uint32_t> BarRow(const SkinFrame& frame, const RECT& bar, int y)
+{
+    std::vector<std::uint32_t> row;
+    for (int x = bar.left; x < bar.right; ++x)
+        row.push_back(Rgb(frame.Pixel(x, y)));
+    return row;
+}
+
+// A generic family that exists. (Wine looks for "Microsoft Sans Serif" or
+// "Tahoma", which the harness's prefix does not have.)
+GpStatus WINGDIPAPI InstalledGenericFamily(GpFontFamily** family)
+{
+    return GdipCreateFontFamilyFromName(L"Liberation Sans", nullptr, family);
+}
+
+GpStatus WINGDIPAPI NoGenericFamily(GpFontFamily** family)
+{
+    // What Wine gives without its font mapping.
+    *family = nullptr;
+    return FontFamilyNotFound;
+}
+
+// Watches the bar's messages in front of its own procedure.
+struct BarSpy {
+    UINT switchMessage = ::RegisterWindowMessageW(L"Kovra.SkinProgressBar.SwitchToStripes");
+    int switchMessages = 0;
+    int insideSwitch = 0;
+    bool marqueeInsideSwitch = false;
+    bool styleInsideSwitch = false;
+
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+    {
+        auto* spy = reinterpret_cast<BarSpy*>(data);
+        if (message == PBM_SETMARQUEE && wParam)
+            spy->marqueeInsideSwitch = spy->insideSwitch > 0;
+        if (message == WM_STYLECHANGED && wParam == static_cast<WPARAM>(GWL_STYLE) &&
+            (reinterpret_cast<const STYLESTRUCT*>(lParam)->styleNew & PBS_MARQUEE))
+            spy->styleInsideSwitch = spy->insideSwitch > 0;
+        if (message != spy->switchMessage)
+            return ::DefSubclassProc(window, message, wParam, lParam);
+        ++spy->switchMessages;
+        ++spy->insideSwitch;
+        LRESULT result = ::DefSubclassProc(window, message, wParam, lParam);
+        --spy->insideSwitch;
+        return result;
+    }
+};
+
+std::vector<int> DistinctAlphas(const std::vector<int>& pushed)
+{
+    std::vector<int> steps;
+    for (int alpha : pushed)
+        if ((alpha != 0 || !steps.empty()) && (steps.empty() || steps.back() != alpha))
+            steps.push_back(alpha);
+    return steps;
+}
+
+} // namespace
+
+TEST_SUITE("frame") {
+
+TEST_CASE("panel opaque in its three colours, shadow translucent black around it")
+{
+    ShownDialog shown;
+    SkinFrame frame = shown.Frame();
+    REQUIRE(frame.Width() == 513);
+    REQUIRE(frame.Height() == 264);
+
+    CHECK(frame.Pixel(7, 7) == 0xFFF7F7F7);
+    CHECK(frame.Pixel(100, 100) == 0xFFF7F7F7);
+    CHECK(frame.Pixel(500, 175) == 0xFFF7F7F7);
+    CHECK(frame.Pixel(20, 176) == 0xFFE6E6E6);
+    CHECK(frame.Pixel(480, 176) == 0xFFE6E6E6);
+    CHECK(frame.Pixel(20, 177) == 0xFFFFFFFF);
+    CHECK(frame.Pixel(20, 240) == 0xFFFFFFFF);
+    CHECK(frame.Pixel(505, 256) == 0xFFFFFFFF);
+
+    int translucentPanel = 0, badShadow = 0, strongest = 0;
+    for (int y = 0; y < 264; ++y) {
+        for (int x = 0; x < 513; ++x) {
+            const std::uint32_t pixel = frame.Pixel(x, y);
+            const bool panel = x >= 7 && x <= 505 && y >= 7 && y <= 256;
+            if (panel) {
+                translucentPanel += AlphaOf(pixel) != 255;
+                continue;
+            }
+            // Premultiplied black: no colour at all, alpha at most 31.
+            badShadow += AlphaOf(pixel) > 31 || Rgb(pixel) != 0;
+            strongest = AlphaOf(pixel) > static_cast<unsigned>(strongest) ? AlphaOf(pixel) : strongest;
+        }
+    }
+    CHECK(translucentPanel == 0);
+    CHECK(badShadow == 0);
+    CHECK(strongest >= 25); // next to the panel
+    CHECK(AlphaOf(frame.Pixel(6, 130)) >= 25);
+    CHECK(AlphaOf(frame.Pixel(0, 130)) <= 1);
+    CHECK(AlphaOf(frame.Pixel(0, 0)) == 0);
+    CHECK(AlphaOf(frame.Pixel(512, 263)) == 0);
+    CHECK(AlphaOf(frame.Pixel(512, 0)) == 0);
+}
+
+TEST_CASE("both captions are centred on x = 256 and the line at one third, in #666666")
+{
+    ShownDialog shown;
+    const int barTop = shown.Rect(shown.dialog.bar.Window()).top;
+    int widths[2] = {0, 0};
+    const wchar_t* captions[2] = {kDownloading, kInstalling};
+    for (int i = 0; i < 2; ++i) {
+        CAPTURE(i);
+        shown.dialog.caption = captions[i];
+        SkinFrame frame = shown.Frame();
+        CHECK(shown.dialog.captionDrawn);
+        Ink ink = CaptionInk(frame, barTop);
+        REQUIRE(ink.count > 100);
+        CHECK(ink.CentreX() > 254.5);
+        CHECK(ink.CentreX() < 257.5);
+        CHECK(ink.CentreY() > 85.0);
+        CHECK(ink.CentreY() < 91.0);
+        CHECK(ink.foreign == 0);
+        CHECK(ink.exact >= 20);
+        widths[i] = ink.Width();
+    }
+    // Different texts, different widths, the same centre.
+    CHECK(widths[1] > widths[0] + 10);
+}
+
+TEST_CASE("the generic family stands in for a missing Arial; with neither the caption is skipped")
+{
+    ShownDialog shown;
+    const RECT bar = shown.Rect(shown.dialog.bar.Window());
+
+    shown.dialog.fonts = CaptionFonts{L"Kovra No Such Family", &InstalledGenericFamily};
+    SkinFrame generic = shown.Frame();
+    CHECK(shown.dialog.captionDrawn);
+    Ink ink = CaptionInk(generic, bar.top);
+    CHECK(ink.count > 100);
+    CHECK(ink.CentreX() > 254.5);
+    CHECK(ink.CentreX() < 257.5);
+
+    shown.dialog.fonts = CaptionFonts{L"Kovra No Such Family", &NoGenericFamily};
+    SkinFrame bare = shown.Frame();
+    CHECK_FALSE(shown.dialog.captionDrawn);
+    CHECK(CaptionInk(bare, bar.top).count == 0);
+    // The rest of the picture is all there.
+    CHECK(Rgb(bare.Pixel(bar.left + 200, bar.top + 4)) == 0xCCCCCC);
+    CHECK(bare.Pixel(20, 176) == 0xFFE6E6E6);
+    CHECK(Rgb(bare.Pixel(478, 24)) == 0x666666);
+}
+
+TEST_CASE("the bar's fill is empty, half and full at 0, 50 and 100, blue from light to dark")
+{
+    ShownDialog shown;
+    HWND barWindow = shown.dialog.bar.Window();
+    const RECT bar = shown.Rect(barWindow);
+    REQUIRE(bar.right - bar.left == 453);
+    const int middle = bar.top + 4;
+
+    ::SendMessageW(barWindow, PBM_SETPOS, 0, 0);
+    std::vector<std::uint32_t> row = BarRow(shown.Frame(), bar, middle);
+    int grey = 0;
+    for (std::uint32_t pixel : row)
+        grey += pixel == 0xCCCCCC;
+    CHECK(grey == 453);
+
+    ::SendMessageW(barWindow, PBM_SETPOS, 50, 0);
+    SkinFrame half = shown.Frame();
+    row = BarRow(half, bar, middle);
+    int blueLeft = 0, greyRight = 0;
+    for (int x = 0; x < 226; ++x)
+        blueLeft += Red(row[x]) == 0 && Blue(row[x]) == 0xFF;
+    for (int x = 227; x < 453; ++x)
+        greyRight += row[x] == 0xCCCCCC;
+    CHECK(blueLeft == 226);
+    CHECK(greyRight == 226);
+
+    ::SendMessageW(barWindow, PBM_SETPOS, 100, 0);
+    SkinFrame full = shown.Frame();
+    row = BarRow(full, bar, middle);
+    int blue = 0;
+    for (std::uint32_t pixel : row)
+        blue += Red(pixel) == 0 && Blue(pixel) == 0xFF;
+    CHECK(blue == 453);
+
+    // Vertical gradient #00A8FF at the top to #0070FF at the bottom.
+    const std::uint32_t top = Rgb(full.Pixel(bar.left + 100, bar.top));
+    const std::uint32_t bottom = Rgb(full.Pixel(bar.left + 100, bar.bottom - 1));
+    CAPTURE(top);
+    CAPTURE(bottom);
+    CHECK(Red(top) == 0);
+    CHECK(Blue(top) == 0xFF);
+    CHECK(Green(top) >= 0x9C);
+    CHECK(Green(top) <= 0xA8);
+    CHECK(Red(bottom) == 0);
+    CHECK(Blue(bottom) == 0xFF);
+    CHECK(Green(bottom) >= 0x70);
+    CHECK(Green(bottom) <= 0x7C);
+    unsigned previous = 0x100;
+    for (int y = bar.top; y < bar.bottom; ++y) {
+        const unsigned green = Green(full.Pixel(bar.left + 100, y));
+        CHECK(green <= previous);
+        previous = green;
+    }
+    // The window's surroundings of the bar are untouched panel.
+    CHECK(Rgb(full.Pixel(bar.left - 1, middle)) == kPanel);
+    CHECK(Rgb(full.Pixel(bar.right, middle)) == kPanel);
+    CHECK(Rgb(full.Pixel(bar.left + 100, bar.bottom)) == kPanel);
+}
+
+TEST_CASE("stripes move 2 pixels a tick and wrap after the bar's width")
+{
+    ShownDialog shown;
+    SkinProgressBar& bar = shown.dialog.bar;
+    HWND barWindow = bar.Window();
+    const RECT rect = shown.Rect(barWindow);
+    const int middle = rect.top + 4;
+
+    bar.SwitchToStripes();
+    CHECK(bar.Marquee());
+    CHECK((::GetWindowLongPtrW(barWindow, GWL_STYLE) & PBS_MARQUEE) != 0);
+    // Drive the animation by hand: timer 1 gives way to 2123.
+    ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kSwitchTimer, 0);
+    CHECK_FALSE(::KillTimer(barWindow, SkinProgressBar::kSwitchTimer));
+    CHECK(::KillTimer(barWindow, SkinProgressBar::kStripeTimer));
+    REQUIRE(bar.Offset() == 0);
+
+    SkinFrame start = shown.Frame();
+    std::vector<std::uint32_t> first = BarRow(start, rect, middle);
+    int band = 0, light = 0;
+    for (std::uint32_t pixel : first) {
+        band += pixel == 0xCCCCCC;
+        light += pixel == 0xDCDCDC;
+    }
+    CHECK(band > 100); // stripes, not the fill
+    CHECK(light > 100);
+    // The stripe lean: one row up, the pattern is one pixel further right.
+    std::vector<std::uint32_t> above = BarRow(start, rect, middle - 1);
+    int leaning = 0;
+    for (int x = 1; x < 453; ++x)
+        leaning += above[x] == first[x - 1];
+    CHECK(leaning == 452);
+
+    ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
+    CHECK(bar.Offset() == 2);
+    std::vector<std::uint32_t> moved = BarRow(shown.Frame(), rect, middle);
+    int shifted = 0;
+    for (int x = 2; x < 453; ++x)
+        shifted += moved[x] == first[x - 2];
+    CHECK(shifted == 451);
+    CHECK(moved != first);
+
+    int ticks = 1;
+    while (bar.Offset() != 0 && ticks < 1000) {
+        ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
+        ++ticks;
+        if (bar.Offset() != 0)
+            REQUIRE(bar.Offset() == 2 * ticks);
+    }
+    CHECK(ticks == 227);
+    CHECK(BarRow(shown.Frame(), rect, middle) == first);
+}
+
+TEST_CASE("a stripe tile without width neither hangs nor draws")
+{
+    struct Run {
+        bool created = false;
+        bool built = false;
+        int ticksSeen = 0;
+        std::uint32_t track = 0;
+    } run;
+    std::atomic<bool> finished{false};
+    // On a thread of its own, so that a hang shows as a time-out here.
+    std::thread worker([&run, &finished] {
+        SkinTestDialog dialog(999); // no such tile
+        run.created = dialog.Create();
+        if (run.created) {
+            PumpUntil([&] { return dialog.Alpha() == 255; }, 5000);
+            dialog.bar.SwitchToStripes();
+            PumpUntil([&] { return dialog.bar.Offset() >= 6; }, 5000);
+            run.ticksSeen = dialog.bar.Offset() / 2;
+            SkinFrame frame;
+            run.built = dialog.BuildFrame(frame);
+            const RECT bar = ChildRect(dialog.Window(), dialog.bar.Window());
+            run.track = Rgb(frame.Pixel(bar.left + 100, bar.top + 4));
+            dialog.Destroy();
+        }
+        finished = true;
+    });
+    for (int waited = 0; !finished && waited < 20000; waited += 10)
+        ::Sleep(10);
+    if (!finished) {
+        FAIL_CHECK("the stripe drawing with a zero-width tile did not return");
+        std::fflush(nullptr);
+        ::ExitProcess(3);
+    }
+    worker.join();
+    CHECK(run.created);
+    CHECK(run.built);
+    CHECK(run.ticksSeen >= 3);
+    CHECK(run.track == 0xCCCCCC);
+}
+
+TEST_CASE("glyphs in their normal look; a hidden control is absent from the frame")
+{
+    ShownDialog shown;
+    const RECT close = shown.Rect(shown.dialog.close.Window());
+    const RECT minimise = shown.Rect(shown.dialog.minimise.Window());
+    SkinFrame frame = shown.Frame();
+    CHECK(Rgb(frame.Pixel(close.left + 4, close.top + 4)) == 0x666666);
+    CHECK(Rgb(frame.Pixel(close.left + 4, close.top)) == kPanel);
+    CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 8)) == 0x666666);
+    CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 2)) == kPanel);
+
+    ::ShowWindow(shown.dialog.close.Window(), SW_HIDE);
+    frame = shown.Frame();
+    int drawn = 0;
+    for (int y = close.top; y < close.bottom; ++y)
+        for (int x = close.left; x < close.right; ++x)
+            drawn += frame.Pixel(x, y) != 0xFFF7F7F7;
+    CHECK(drawn == 0);
+    CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 8)) == 0x666666);
+
+    ::ShowWindow(shown.dialog.close.Window(), SW_SHOW);
+    frame = shown.Frame();
+    CHECK(Rgb(frame.Pixel(close.left + 4, close.top + 4)) == 0x666666);
+}
+
+} // TEST_SUITE
+
+TEST_SUITE("window") {
+
+TEST_CASE("the object gets its window's messages from the first one on")
+{
+    SkinTestDialog dialog;
+    REQUIRE(dialog.Create());
+    HWND window = dialog.Window();
+    REQUIRE(window);
+    CHECK(::GetWindowLongPtrW(window, DWLP_USER) == reinterpret_cast<LONG_PTR>(&dialog));
+    REQUIRE(!dialog.messages.empty());
+    // WM_SETFONT comes before WM_INITDIALOG; a binding made in WM_INITDIALOG
+    // would miss it.
+    CHECK(dialog.messages.front() == WM_SETFONT);
+    bool initialised = false;
+    for (UINT message : dialog.messages)
+        initialised = initialised || message == WM_INITDIALOG;
+    CHECK(initialised);
+
+    dialog.Destroy();
+    CHECK(dialog.Window() == nullptr);
+    // Nothing is left waiting: the next dialog of this thread binds its own object.
+    SkinTestDialog next;
+    REQUIRE(next.Create());
+    CHECK(::GetWindowLongPtrW(next.Window(), DWLP_USER) == reinterpret_cast<LONG_PTR>(&next));
+}
+
+TEST_CASE("dialogs created at once on two threads each bind their own object")
+{
+    struct Result {
+        bool created = false;
+        bool ownObject = false;
+        HWND window = nullptr;
+    } results[2];
+    std::atomic<int> ready{0};
+    auto create = [&ready](Result* result) {
+        SkinTestDialog dialog;
+        ++ready;
+        while (ready < 2)
+            ::Sleep(0);
+        result->created = dialog.Create();
+        result->window = dialog.Window();
+        result->ownObject =
+            result->window && ::GetWindowLongPtrW(result->window, DWLP_USER) == reinterpret_cast<LONG_PTR>(&dialog);
+        PumpFor(100);
+        dialog.Destroy();
+    };
+    for (int round = 0; round < 3; ++round) {
+        CAPTURE(round);
+        ready = 0;
+        std::thread first(create, &results[0]);
+        std::thread second(create, &results[1]);
+        first.join();
+        second.join();
+        CHECK(results[0].created);
+        CHECK(results[1].created);
+        CHECK(results[0].ownObject);
+        CHECK(results[1].ownObject);
+        CHECK(results[0].window != results[1].window);
+    }
+}
+
+TEST_CASE("513 x 264, centred on the work area, controls at their rectangles, icons set")
+{
+    ShownDialog shown;
+    HWND window = shown.dialog.Window();
+    RECT rect = {};
+    ::GetWindowRect(window, &rect);
+    CHECK(rect.right - rect.left == 513);
+    CHECK(rect.bottom - rect.top == 264);
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    CHECK(client.right == 513);
+    CHECK(client.bottom == 264);
+
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    REQUIRE(::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+    const RECT& work = monitor.rcWork;
+    CHECK(rect.left == (work.left + work.right) / 2 - 513 / 2);
+    CHECK(rect.top == (work.top + work.bottom) / 2 - 264 / 2);
+
+    const RECT close = shown.Rect(shown.dialog.close.Window());
+    const RECT minimise = shown.Rect(shown.dialog.minimise.Window());
+    const RECT bar = shown.Rect(shown.dialog.bar.Window());
+    CHECK(close.left == 474);
+    CHECK(close.top == 20);
+    CHECK(close.right == 483);
+    CHECK(close.bottom == 29);
+    CHECK(minimise.left == 445);
+    CHECK(minimise.top == 20);
+    CHECK(minimise.right == 454);
+    CHECK(minimise.bottom == 29);
+    CHECK(bar.left == 30);
+    CHECK(bar.right - bar.left == 453);
+    CHECK(bar.bottom - bar.top == 9);
+    // The bar keeps the top edge of the template.
+    RECT units = {23, 74, 310, 80};
+    REQUIRE(::MapDialogRect(window, &units));
+    CHECK(bar.top == units.top);
+
+    CHECK(::SendMessageW(shown.dialog.bar.Window(), PBM_GETRANGE, FALSE, 0) == 100);
+    CHECK(::SendMessageW(shown.dialog.bar.Window(), PBM_GETRANGE, TRUE, 0) == 0);
+    CHECK(::SendMessageW(shown.dialog.bar.Window(), PBM_GETPOS, 0, 0) == 0);
+
+    const struct {
+        WPARAM kind;
+        int size;
+    } icons[] = {{ICON_BIG, ::GetSystemMetrics(SM_CXICON)}, {ICON_SMALL, ::GetSystemMetrics(SM_CXSMICON)}};
+    for (const auto& expected : icons) {
+        CAPTURE(expected.kind);
+        HICON icon = reinterpret_cast<HICON>(::SendMessageW(window, WM_GETICON, expected.kind, 0));
+        REQUIRE(icon);
+        ICONINFO info = {};
+        REQUIRE(::GetIconInfo(icon, &info));
+        UniqueBitmap colour(info.hbmColor);
+        UniqueBitmap mask(info.hbmMask);
+        BITMAP bitmap = {};
+        REQUIRE(::GetObjectW(colour.get(), sizeof(bitmap), &bitmap));
+        CHECK(bitmap.bmWidth == expected.size);
+    }
+}
+
+TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do not repeat it")
+{
+    SkinTestDialog dialog;
+    REQUIRE(dialog.Create());
+    REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
+    PumpFor(50);
+    std::vector<int> expected;
+    for (int alpha = 10; alpha <= 250; alpha += 10)
+        expected.push_back(alpha);
+    expected.push_back(255);
+    CHECK(DistinctAlphas(dialog.pushedAlphas) == expected);
+
+    const size_t before = dialog.pushedAlphas.size();
+    ::ShowWindow(dialog.Window(), SW_HIDE);
+    PumpFor(100);
+    ::ShowWindow(dialog.Window(), SW_SHOW);
+    ::SendMessageW(dialog.bar.Window(), PBM_SETPOS, 30, 0); // a change to show
+    PumpFor(400);
+    REQUIRE(dialog.pushedAlphas.size() > before);
+    int dimmer = 0;
+    for (size_t i = before; i < dialog.pushedAlphas.size(); ++i)
+        dimmer += dialog.pushedAlphas[i] != 255;
+    CHECK(dimmer == 0);
+
+    // A second window of the same process fades in as well.
+    SkinTestDialog second;
+    REQUIRE(second.Create());
+    CHECK(PumpUntil([&] { return second.Alpha() == 255; }, 5000));
+    CHECK(DistinctAlphas(second.pushedAlphas) == expected);
+}
+
+TEST_CASE("a window gone during its fade leaves the fade thread nothing to touch")
+{
+    for (int round = 0; round < 3; ++round) {
+        auto* dialog = new SkinTestDialog;
+        REQUIRE(dialog->Create());
+        PumpFor(30);
+        CHECK(dialog->Alpha() < 255);
+        dialog->Destroy();
+        delete dialog;
+        // Reuse the freed memory with garbage: a fade still holding the object
+        // would call through it.
+        std::vector<std::unique_ptr<char[]>> poison;
+        for (int i = 0; i < 8; ++i) {
+            poison.emplace_back(new char[sizeof(SkinTestDialog)]);
+            std::memset(poison.back().get(), 0xCC, sizeof(SkinTestDialog));
+        }
+        PumpFor(350);
+    }
+    ShownDialog after; // still a working process
+    CHECK(after.dialog.Alpha() == 255);
+}
+
+TEST_CASE("a WM_PAINT during a pass starts no nested pass")
+{
+    ShownDialog shown;
+    SkinTestDialog& dialog = shown.dialog;
+    int inner = 0;
+    dialog.duringPass = [&] {
+        // Without the guard every pass would start the next one: stop early
+        // so that shows as a failure, not a stack overflow.
+        if (++inner > 3)
+            return;
+        ::SendMessageW(dialog.Window(), WM_PAINT, 0, 0);
+        ::RedrawWindow(dialog.bar.Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    };
+    const int passes = dialog.passes, pushes = dialog.pushes, paints = dialog.paintMessages;
+    dialog.Compose();
+    dialog.duringPass = nullptr;
+    CHECK(inner == 1);
+    CHECK(dialog.paintMessages == paints + 1);
+    CHECK(dialog.passes == passes + 1);
+    CHECK(dialog.pushes == pushes + 1);
+
+    // Outside a pass the same WM_PAINT composes.
+    ::SendMessageW(dialog.Window(), WM_PAINT, 0, 0);
+    CHECK(dialog.passes == passes + 2);
+}
+
+TEST_CASE("the installing look handed over from another thread runs on the window's thread")
+{
+    ShownDialog shown;
+    SkinTestDialog& dialog = shown.dialog;
+    const int barTop = shown.Rect(dialog.bar.Window()).top;
+    const int downloadingWidth = CaptionInk(shown.Frame(), barTop).Width();
+
+    // What reaches the bar, on which thread, in which order.
+    BarSpy spy;
+    REQUIRE(::SetWindowSubclass(dialog.bar.Window(), &BarSpy::Proc, 1, reinterpret_cast<DWORD_PTR>(&spy)));
+
+    std::atomic<bool> done{false};
+    bool handedOver = false;
+    int swaps = 0;
+    const int pushesBefore = dialog.pushes;
+    std::thread worker([&] {
+        // As the loader's worker does it: the bar, then the caption.
+        dialog.bar.SwitchToStripes();
+        auto install = [&] { dialog.caption = kInstalling; };
+        handedOver = dialog.RunOnWindowThread(install);
+        // Many more swaps while the window composes the animation.
+        for (int i = 0; i < 200; ++i) {
+            auto swap = [&, i] { dialog.caption = i % 2 ? kInstalling : kDownloading; };
+            swaps += dialog.RunOnWindowThread(swap);
+            dialog.Compose();
+        }
+        done = true;
+    });
+    const bool finished = PumpUntil([&] { return done.load(); }, 20000);
+    worker.join();
+    REQUIRE(finished);
+    ::RemoveWindowSubclass(dialog.bar.Window(), &BarSpy::Proc, 1);
+    // The switch came to the bar as one synchronous message, and style,
+    // marquee and timer were set while the bar's own thread handled it. (Wine
+    // accepts SetTimer on another thread's window, Windows does not.)
+    CHECK(spy.switchMessages == 1);
+    CHECK(spy.marqueeInsideSwitch);
+    CHECK(spy.styleInsideSwitch);
+    CHECK(handedOver);
+    CHECK(swaps == 200);
+    CHECK(dialog.bar.Marquee());
+    CHECK((::GetWindowLongPtrW(dialog.bar.Window(), GWL_STYLE) & PBS_MARQUEE) != 0);
+    CHECK(dialog.pushes > pushesBefore + 200);
+
+    // Timer 1 reached the bar on its own thread: the stripes run by themselves.
+    const int offset = dialog.bar.Offset();
+    CHECK(PumpUntil([&] { return dialog.bar.Offset() != offset && dialog.bar.Offset() != 0; }, 5000));
+    const int pushesAnimated = dialog.pushes;
+    PumpFor(300);
+    CHECK(dialog.pushes > pushesAnimated); // each tick composes the window
+
+    SkinFrame frame = shown.Frame();
+    CHECK(dialog.caption == kInstalling);
+    Ink ink = CaptionInk(frame, barTop);
+    CHECK(ink.Width() > downloadingWidth + 10);
+    CHECK(ink.CentreX() > 254.5);
+    CHECK(ink.CentreX() < 257.5);
+
+    dialog.Destroy();
+    auto never = [] { FAIL_CHECK("ran after the window was gone"); };
+    CHECK_FALSE(dialog.RunOnWindowThread(never));
+}
+
+TEST_CASE("a dialog item's parent notification is reflected to that item")
+{
+    ShownDialog shown;
+    HWND window = shown.dialog.Window();
+    HWND bar = shown.dialog.bar.Window();
+    CHECK(ReflectionTarget(window, WM_PARENTNOTIFY, MAKEWPARAM(WM_LBUTTONDOWN, IDC_PROGRESS_BAR), 0) == bar);
+    CHECK(ReflectionTarget(window, WM_MEASUREITEM, 1, 0) == nullptr);
+    MEASUREITEMSTRUCT measure = {};
+    measure.CtlID = IDC_CLOSE_BUTTON;
+    CHECK(ReflectionTarget(window, WM_MEASUREITEM, IDC_CLOSE_BUTTON, reinterpret_cast<LPARAM>(&measure)) ==
+          shown.dialog.close.Window());
+    // The reflected draw reaches the button: it answers 0x202B itself.
+    DRAWITEMSTRUCT draw = {};
+    SkinFrame canvas;
+    REQUIRE(canvas.Create(9, 9));
+    draw.CtlType = ODT_BUTTON;
+    draw.CtlID = IDC_CLOSE_BUTTON;
+    draw.hwndItem = shown.dialog.close.Window();
+    draw.hDC = canvas.Dc();
+    draw.rcItem = RECT{0, 0, 9, 9};
+    ::SendMessageW(window, WM_DRAWITEM, IDC_CLOSE_BUTTON, reinterpret_cast<LPARAM>(&draw));
+    ::GdiFlush();
+    CHECK(Rgb(canvas.Pixel(4, 4)) == 0x666666);
+    CHECK(Rgb(canvas.Pixel(4, 0)) == kPanel);
+}
+
+} // TEST_SUITE

@@ -1,0 +1,489 @@
+#!/usr/bin/env python3
+"""Draws every picture of the loader's skin and writes it into res/.
+
+  skin_art.py [--out DIR]      write the pictures (default: res/ of this checkout)
+  skin_art.py --check [--out DIR]
+                               exit 1 when a committed picture differs from
+                               what this script draws now
+  skin_art.py --preview DIR    also write enlarged copies for looking at
+
+Only the standard library: shapes are sampled on a sub-pixel grid (anti-aliasing
+by supersampling) into a premultiplied float canvas, written as 8-bit RGBA PNG
+(zlib level 9) and as a Windows icon file.
+
+Pictures (resource id, file):
+  216 background.png      513 x 264 window background with panel, shadow, logo
+  217 stripe_tile.png     29 x 9 opaque stripe tile of the progress bar
+  124/114/115             9 x 9 close cross in #666666 / #000000 / #444444
+  128/126/127             10 x 9 minimise bar in #666666 / #000000 / #444444
+  128 kovra.ico           application icon, 16, 32, 48 (BMP) and 256 (PNG)
+"""
+
+import argparse
+import math
+import os
+import struct
+import sys
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_OUT = os.path.normpath(os.path.join(HERE, "..", "..", "res"))
+
+
+def hex_rgb(text):
+    text = text.lstrip("#")
+    return tuple(int(text[i:i + 2], 16) / 255.0 for i in (0, 2, 4))
+
+
+# --- canvas -----------------------------------------------------------------
+
+class Canvas:
+    """Premultiplied RGBA floats in 0..1, row-major, y down."""
+
+    def __init__(self, width, height, rgba=(0.0, 0.0, 0.0, 0.0)):
+        self.width = width
+        self.height = height
+        r, g, b, a = rgba
+        self.px = [[r * a, g * a, b * a, a] for _ in range(width * height)]
+
+    def over(self, x, y, rgb, alpha):
+        """Source-over of a straight colour with the given coverage alpha."""
+        if alpha <= 0.0:
+            return
+        p = self.px[y * self.width + x]
+        keep = 1.0 - alpha
+        p[0] = rgb[0] * alpha + p[0] * keep
+        p[1] = rgb[1] * alpha + p[1] * keep
+        p[2] = rgb[2] * alpha + p[2] * keep
+        p[3] = alpha + p[3] * keep
+
+    def fill(self, x0, y0, x1, y1, rgb, alpha=1.0):
+        for y in range(y0, y1):
+            for x in range(x0, x1):
+                self.over(x, y, rgb, alpha)
+
+    def paint(self, shape, rgb, samples=4, opacity=1.0):
+        """Paints a shape (inside(x, y) over a bounding box) with coverage AA."""
+        x0, y0, x1, y1 = shape.bounds
+        x0, y0 = max(0, int(math.floor(x0))), max(0, int(math.floor(y0)))
+        x1, y1 = min(self.width, int(math.ceil(x1))), min(self.height, int(math.ceil(y1)))
+        step = 1.0 / samples
+        offsets = [(i + 0.5) * step for i in range(samples)]
+        total = float(samples * samples)
+        inside = shape.inside
+        for y in range(y0, y1):
+            for x in range(x0, x1):
+                hits = 0
+                for oy in offsets:
+                    for ox in offsets:
+                        if inside(x + ox, y + oy):
+                            hits += 1
+                if hits:
+                    self.over(x, y, rgb, opacity * hits / total)
+
+    def rgba_bytes(self):
+        out = bytearray()
+        for p in self.px:
+            a = p[3]
+            if a <= 0.0:
+                out += b"\0\0\0\0"
+                continue
+            out += bytes(min(255, int(round(c / a * 255.0))) for c in p[:3])
+            out.append(min(255, int(round(a * 255.0))))
+        return bytes(out)
+
+
+# --- shapes -----------------------------------------------------------------
+
+class Shape:
+    def __init__(self, inside, bounds):
+        self.inside = inside
+        self.bounds = bounds
+
+    def __or__(self, other):
+        a, b = self, other
+        return Shape(lambda x, y: a.inside(x, y) or b.inside(x, y),
+                     (min(a.bounds[0], b.bounds[0]), min(a.bounds[1], b.bounds[1]),
+                      max(a.bounds[2], b.bounds[2]), max(a.bounds[3], b.bounds[3])))
+
+    def clip_rows(self, top, bottom):
+        """Keeps top <= y < bottom: flat terminals for slanted strokes."""
+        a = self
+        return Shape(lambda x, y: top <= y < bottom and a.inside(x, y),
+                     (a.bounds[0], max(a.bounds[1], top), a.bounds[2], min(a.bounds[3], bottom)))
+
+
+def rect(x0, y0, x1, y1):
+    return Shape(lambda x, y: x0 <= x < x1 and y0 <= y < y1, (x0, y0, x1, y1))
+
+
+def stroke(ax, ay, bx, by, width):
+    """A straight stroke with flat ends at both points."""
+    dx, dy = bx - ax, by - ay
+    length = math.hypot(dx, dy)
+    ux, uy = dx / length, dy / length
+    half = width / 2.0
+
+    def inside(x, y):
+        px, py = x - ax, y - ay
+        along = px * ux + py * uy
+        return 0.0 <= along <= length and abs(px * uy - py * ux) <= half
+
+    return Shape(inside, (min(ax, bx) - half, min(ay, by) - half, max(ax, bx) + half, max(ay, by) + half))
+
+
+def ring(cx, cy, outer, inner, start_deg=None, end_deg=None):
+    """A ring, optionally only the arc from start to end (degrees, y down)."""
+
+    def inside(x, y):
+        dx, dy = x - cx, y - cy
+        d2 = dx * dx + dy * dy
+        if d2 > outer * outer or d2 < inner * inner:
+            return False
+        if start_deg is None:
+            return True
+        angle = math.degrees(math.atan2(dy, dx))
+        return start_deg <= angle <= end_deg
+
+    return Shape(inside, (cx - outer, cy - outer, cx + outer, cy + outer))
+
+
+# --- the mark: a woven rug seen as a diamond ----------------------------------
+
+WARP = hex_rgb("#1565F5")     # ribbons running one way
+WEFT = hex_rgb("#1EB0FF")     # and the other
+INK = hex_rgb("#17233D")      # the wordmark
+
+
+def woven_mark(cx, cy, half_diagonal, ribbons):
+    """Two shapes (warp ribbons, weft ribbons) of a woven square turned 45 degrees.
+
+    At every crossing one ribbon lies on top, alternating like plain weave; the
+    ribbon underneath stops short of the one on top, which shows the weave.
+    """
+    side = half_diagonal * math.sqrt(2.0)
+    gap = 0.6 / ribbons
+    width = (1.0 - (ribbons - 1) * gap) / ribbons
+    notch = 0.05 if ribbons > 2 else 0.07
+
+    def unit(x, y):
+        dx, dy = x - cx, y - cy
+        u = (dx + dy) / math.sqrt(2.0) / side + 0.5
+        v = (dy - dx) / math.sqrt(2.0) / side + 0.5
+        return u, v
+
+    def band(t):
+        if t < 0.0 or t > 1.0:
+            return None
+        i = int(t / (width + gap))
+        i = min(i, ribbons - 1)
+        return i if t - i * (width + gap) <= width else None
+
+    def near_band(t, margin):
+        """Index of the ribbon within margin of t (for the weave gaps), or None."""
+        for i in range(ribbons):
+            lo = i * (width + gap)
+            if lo - margin <= t <= lo + width + margin:
+                return i
+        return None
+
+    def owner(x, y):
+        u, v = unit(x, y)
+        if not (0.0 <= u <= 1.0 and 0.0 <= v <= 1.0):
+            return None
+        i, j = band(v), band(u)       # i: warp ribbon (runs along u), j: weft
+        if i is not None and j is not None:
+            return "warp" if (i + j) % 2 == 0 else "weft"
+        if i is not None:
+            # Warp ribbon alone: cut it where it dives under a weft ribbon.
+            k = near_band(u, notch)
+            if k is not None and (i + k) % 2 == 1:
+                return None
+            return "warp"
+        if j is not None:
+            k = near_band(v, notch)
+            if k is not None and (k + j) % 2 == 0:
+                return None
+            return "weft"
+        return None
+
+    bounds = (cx - half_diagonal, cy - half_diagonal, cx + half_diagonal, cy + half_diagonal)
+    return (Shape(lambda x, y: owner(x, y) == "warp", bounds),
+            Shape(lambda x, y: owner(x, y) == "weft", bounds))
+
+
+def paint_mark(canvas, cx, cy, half_diagonal, ribbons, samples=6):
+    warp, weft = woven_mark(cx, cy, half_diagonal, ribbons)
+    canvas.paint(warp, WARP, samples)
+    canvas.paint(weft, WEFT, samples)
+
+
+# --- the wordmark "Kovra", geometric letters drawn as shapes ------------------
+
+def wordmark(x, baseline, cap=26.0, xh=19.0, w=4.3, spacing=3.6):
+    """Returns (shape, right edge). Letters: K o v r a."""
+    top_cap, top_x = baseline - cap, baseline - xh
+    shapes = []
+
+    # K: stem, arm up to the cap line, leg down to the baseline.
+    stem = rect(x, top_cap, x + w, baseline)
+    join_y = baseline - cap * 0.40
+    arm = stroke(x + w * 0.5, join_y + 3.0, x + 17.5, top_cap - 6.0, w * 1.02)
+    leg = stroke(x + w + 3.4, baseline - cap * 0.58, x + 19.0, baseline + 6.0, w * 1.08)
+    k = stem | (arm | leg).clip_rows(top_cap, baseline)
+    shapes.append(k)
+    x += 18.6 + spacing
+
+    # o: a ring with a little overshoot above and below.
+    ro = xh / 2.0 + 0.45
+    o = ring(x + ro, baseline - xh / 2.0, ro, ro - w * 1.04)
+    shapes.append(o)
+    x += 2 * ro + spacing
+
+    # v: two slanted strokes meeting on the baseline.
+    vw = 17.0
+    v = (stroke(x - 0.6, top_x - 4.0, x + vw / 2.0, baseline + 3.5, w * 1.05) |
+         stroke(x + vw + 0.6, top_x - 4.0, x + vw / 2.0, baseline + 3.5, w * 1.05)).clip_rows(top_x, baseline)
+    shapes.append(v)
+    x += vw + spacing - 0.4
+
+    # r: stem and a shoulder arc from the stem over the top.
+    r_stem = rect(x, top_x, x + w, baseline)
+    rr = xh * 0.52
+    shoulder = ring(x + rr, top_x + rr - 0.2, rr, rr - w, -180.0, -52.0)
+    shapes.append(r_stem | shoulder)
+    x += rr * 2.0 * 0.78 + spacing - 0.8
+
+    # a: single-storey, a ring and a stem on its right.
+    ra = xh / 2.0 + 0.45
+    a_ring = ring(x + ra, baseline - xh / 2.0, ra, ra - w * 1.04)
+    a_stem = rect(x + 2 * ra - w, top_x, x + 2 * ra, baseline)
+    shapes.append(a_ring | a_stem)
+    x += 2 * ra
+
+    shape = shapes[0]
+    for s in shapes[1:]:
+        shape = shape | s
+    return shape, x
+
+
+def wordmark_width():
+    _, right = wordmark(0.0, 100.0)
+    return right
+
+
+# --- the pictures ---------------------------------------------------------------
+
+PANEL = hex_rgb("#F7F7F7")
+LINE = hex_rgb("#E6E6E6")
+WHITE = (1.0, 1.0, 1.0)
+BLACK = (0.0, 0.0, 0.0)
+
+
+def background():
+    width, height = 513, 264
+    left, top, right, bottom = 7, 7, 506, 257      # panel, exclusive right/bottom
+    c = Canvas(width, height)
+
+    # Soft shadow: alpha 31 next to the panel, falling off like a blur.
+    sigma = 2.4
+    for y in range(height):
+        for x in range(width):
+            if left <= x < right and top <= y < bottom:
+                continue
+            px, py = x + 0.5, y + 0.5
+            dx = max(left - px, 0.0, px - right)
+            dy = max(top - py, 0.0, py - bottom)
+            d = math.hypot(dx, dy)
+            a = 31.0 * math.exp(-((d - 0.5) ** 2) / (2 * sigma * sigma))
+            c.over(x, y, BLACK, int(a) / 255.0)
+
+    c.fill(left, top, right, 176, PANEL)
+    c.fill(left, 176, right, 177, LINE)
+    c.fill(left, 177, right, bottom, WHITE)
+
+    # The logo, centred in the white part: the mark, then the wordmark.
+    half = 21.0
+    gap = 13.0
+    word = wordmark_width()
+    total = 2 * half + gap + word
+    x0 = 256.5 - total / 2.0
+    cy = 217.0
+    paint_mark(c, x0 + half, cy, half, 3)
+    shape, _ = wordmark(x0 + 2 * half + gap, cy + 9.5)
+    c.paint(shape, INK, 5)
+    return c
+
+
+def stripe_tile():
+    c = Canvas(29, 9, (*hex_rgb("#DCDCDC"), 1.0))
+    band_colour = hex_rgb("#CCCCCC")
+    # Left edge at x = 10 - y (row 0 from column 9, row 8 from column 1),
+    # 13.5 pixels wide; the half-covered edge pixels make the soft edges.
+    band = Shape(lambda x, y: 10.0 - y <= x < 23.5 - y, (0, 0, 29, 9))
+    c.paint(band, band_colour, 8)
+    return c
+
+
+def cross_glyph(colour):
+    c = Canvas(9, 9)
+    shape = stroke(0.55, 0.55, 8.45, 8.45, 1.6) | stroke(8.45, 0.55, 0.55, 8.45, 1.6)
+    c.paint(shape, hex_rgb(colour), 8)
+    return c
+
+
+def minimise_glyph(colour):
+    c = Canvas(10, 9)
+    c.fill(0, 7, 10, 9, hex_rgb(colour))
+    return c
+
+
+def icon_image(size):
+    c = Canvas(size, size)
+    ribbons = 2 if size <= 16 else 3
+    margin = 0.5 if size <= 16 else size / 32.0
+    paint_mark(c, size / 2.0, size / 2.0, size / 2.0 - margin, ribbons, 6 if size <= 48 else 3)
+    return c
+
+
+# --- file formats -------------------------------------------------------------
+
+def png_bytes(width, height, rgba):
+    """8-bit RGBA PNG; each row takes the filter that leaves the smallest sum."""
+    stride = width * 4
+    raw = bytearray()
+    prev = bytes(stride)
+    for y in range(height):
+        row = rgba[y * stride:(y + 1) * stride]
+        best = None
+        for kind in range(5):
+            out = bytearray(stride)
+            for i in range(stride):
+                a = row[i - 4] if i >= 4 else 0
+                b = prev[i]
+                c = prev[i - 4] if i >= 4 else 0
+                if kind == 0:
+                    p = 0
+                elif kind == 1:
+                    p = a
+                elif kind == 2:
+                    p = b
+                elif kind == 3:
+                    p = (a + b) // 2
+                else:
+                    pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+                    p = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+                out[i] = (row[i] - p) & 0xFF
+            score = sum(v if v < 128 else 256 - v for v in out)
+            if best is None or score < best[0]:
+                best = (score, kind, out)
+        raw.append(best[1])
+        raw += best[2]
+        prev = row
+
+    def chunk(tag, data):
+        body = tag + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def canvas_png(canvas):
+    return png_bytes(canvas.width, canvas.height, canvas.rgba_bytes())
+
+
+def ico_bytes(canvases):
+    """An icon file: 32-bit DIB entries, and a PNG entry for the 256 size."""
+    entries, blobs = [], []
+    for c in canvases:
+        size = c.width
+        rgba = c.rgba_bytes()
+        if size >= 256:
+            blob = canvas_png(c)
+        else:
+            header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+            xor = bytearray()
+            for y in range(size - 1, -1, -1):
+                for x in range(size):
+                    r, g, b, a = rgba[(y * size + x) * 4:(y * size + x) * 4 + 4]
+                    xor += bytes((b, g, r, a))
+            mask_stride = ((size + 31) // 32) * 4
+            mask = bytearray()
+            for y in range(size - 1, -1, -1):
+                row = bytearray(mask_stride)
+                for x in range(size):
+                    if rgba[(y * size + x) * 4 + 3] == 0:
+                        row[x // 8] |= 0x80 >> (x % 8)
+                mask += row
+            blob = header + bytes(xor) + bytes(mask)
+        entries.append((size, blob))
+        blobs.append(blob)
+    out = struct.pack("<HHH", 0, 1, len(entries))
+    offset = 6 + 16 * len(entries)
+    for size, blob in entries:
+        dim = 0 if size >= 256 else size
+        out += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(blob), offset)
+        offset += len(blob)
+    return out + b"".join(blobs)
+
+
+# --- main -----------------------------------------------------------------------
+
+def pictures():
+    files = {
+        "images/background.png": canvas_png(background()),
+        "images/stripe_tile.png": canvas_png(stripe_tile()),
+        "images/close_normal.png": canvas_png(cross_glyph("#666666")),
+        "images/close_pressed.png": canvas_png(cross_glyph("#000000")),
+        "images/close_hover.png": canvas_png(cross_glyph("#444444")),
+        "images/minimise_normal.png": canvas_png(minimise_glyph("#666666")),
+        "images/minimise_pressed.png": canvas_png(minimise_glyph("#000000")),
+        "images/minimise_hover.png": canvas_png(minimise_glyph("#444444")),
+        "kovra.ico": ico_bytes([icon_image(s) for s in (16, 32, 48, 256)]),
+    }
+    return files
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--out", default=DEFAULT_OUT)
+    parser.add_argument("--check", action="store_true")
+    parser.add_argument("--preview")
+    args = parser.parse_args()
+
+    files = pictures()
+    stale = []
+    for name, data in sorted(files.items()):
+        path = os.path.join(args.out, name)
+        if args.check:
+            try:
+                with open(path, "rb") as f:
+                    same = f.read() == data
+            except OSError:
+                same = False
+            if not same:
+                stale.append(name)
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        print("%-28s %6d bytes" % (name, len(data)))
+    if args.preview:
+        os.makedirs(args.preview, exist_ok=True)
+        for name, data in files.items():
+            if name.endswith(".png"):
+                with open(os.path.join(args.preview, os.path.basename(name)), "wb") as f:
+                    f.write(data)
+        for size in (16, 32, 48, 256):
+            with open(os.path.join(args.preview, "icon_%d.png" % size), "wb") as f:
+                f.write(canvas_png(icon_image(size)))
+    if stale:
+        print("skin-art: out of date, run tools/skin-art/skin_art.py: " + ", ".join(stale))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

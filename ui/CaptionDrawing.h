@@ -1,0 +1,33 @@
+#pragma once
+// The phase caption of the window ("З А Г Р У З К А", "У С Т А Н О В К А"):
+// 11-point Arial in #666666, centred on the window's middle column and on the
+// line at one third of its height.
+
+#include "ui/GdiPlusFlat.h"
+
+#include <string>
+
+// Where the caption's font comes from. Wine without its font mapping has
+// neither "Arial" nor a generic sans-serif family; tests stand in for that.
+struct CaptionFonts {
+    const wchar_t* family;
+    GpStatus(WINGDIPAPI* genericSansSerif)(GpFontFamily** family);
+};
+
+CaptionFonts DefaultCaptionFonts();
+
+// Top-left corner of a w x h caption box in a clientWidth x clientHeight window.
+Gdiplus::PointF CaptionOrigin(int clientWidth, int clientHeight, Gdiplus::REAL w, Gdiplus::REAL h);
+
+// Draws text on the composition's graphics, which keeps the anti-aliased
+// smoothing and text rendering set here. False, with nothing drawn, when no
+// font could be had.
+bool DrawCaption(GpGraphics* graphics, const wchar_t* text, HWND window,
+                 const CaptionFonts& fonts = DefaultCaptionFonts());
+
+// For a caption kept as a std::wstring.
+inline bool DrawCaption(GpGraphics* graphics, const std::wstring& text, HWND window,
+                        const CaptionFonts& fonts = DefaultCaptionFonts())
+{
+    return DrawCaption(graphics, text.c_str(), window, fonts);
+}

@@ -1,0 +1,345 @@
+#include "ui/LayeredSkinWindow.h"
+
+#include "res/ResourceIds.h"
+#include "ui/DialogBinding.h"
+#include "ui/FadeStep.h"
+#include "ui/GdiPlusHandles.h"
+#include "ui/NotificationReflection.h"
+#include "ui/PaintScope.h"
+#include "ui/RegisteredMessage.h"
+#include "ui/WindowPlacement.h"
+
+#include <commctrl.h>
+#include <process.h>
+#include <windowsx.h>
+
+using namespace Gdiplus;
+
+namespace {
+
+constexpr UINT_PTR kChildHookId = 0x4B48; // "KH"
+constexpr WPARAM kPrintEverything =
+    PRF_CHECKVISIBLE | PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN | PRF_OWNED;
+constexpr int kFadeStepMs = 10;
+
+// Private messages of the window; registered, so no template or control
+// message can collide with them.
+UINT FadeStepMessage()
+{
+    static std::atomic<UINT> cache{0};
+    return RegisteredMessage(cache, L"Kovra.LayeredSkinWindow.FadeStep");
+}
+
+UINT RunTaskMessage()
+{
+    static std::atomic<UINT> cache{0};
+    return RegisteredMessage(cache, L"Kovra.LayeredSkinWindow.RunTask");
+}
+
+// Messages whose dialog-procedure return value is the result itself rather
+// than a handled flag.
+bool ReturnsResultDirectly(UINT message)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+    case WM_CHARTOITEM:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_QUERYDRAGICON:
+        return true;
+    default:
+        return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+    }
+}
+
+bool OnOwnThread(HWND window)
+{
+    return ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
+}
+
+} // namespace
+
+LayeredSkinWindow::LayeredSkinWindow()
+{
+    background.LoadFromResource(nullptr, IDP_BACKGROUND, L"PNG");
+}
+
+LayeredSkinWindow::~LayeredSkinWindow()
+{
+    dialog_binding::Cancel(this);
+    // Normally the window is gone by now. If not, nothing of it may call
+    // into this object any more.
+    HWND target = window;
+    if (target && ::IsWindow(target)) {
+        UnhookChildren(target);
+        ::SetWindowLongPtrW(target, DWLP_USER, 0);
+    }
+}
+
+bool LayeredSkinWindow::PrepareBinding()
+{
+    return dialog_binding::Register(this);
+}
+
+void LayeredSkinWindow::CancelBinding()
+{
+    dialog_binding::Cancel(this);
+}
+
+INT_PTR CALLBACK LayeredSkinWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<LayeredSkinWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (!self) {
+        self = dialog_binding::TakeForThisThread();
+        if (!self)
+            return FALSE;
+        self->window = hwnd;
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+    }
+
+    MessageResult result = self->OnMessage(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        self->window = nullptr;
+    }
+    if (!result.handled)
+        return FALSE;
+    if (ReturnsResultDirectly(message))
+        return static_cast<INT_PTR>(result.value);
+    ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result.value);
+    return TRUE;
+}
+
+MessageResult LayeredSkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return Initialise();
+    case WM_PAINT: {
+        PaintScope paint(window);
+        Compose();
+        return Handled(0);
+    }
+    case WM_ERASEBKGND:
+        return Handled(1);
+    case WM_LBUTTONDOWN:
+        BeginDrag(lParam);
+        return Handled(1);
+    case WM_LBUTTONUP:
+        return Handled(1);
+    case WM_SHOWWINDOW:
+        return OnShowWindow(wParam, lParam);
+    default:
+        break;
+    }
+    if (message == FadeStepMessage()) {
+        alpha = static_cast<int>(wParam);
+        Compose();
+        return Handled(1);
+    }
+    if (message == RunTaskMessage()) {
+        const auto* task = reinterpret_cast<const WindowTask*>(lParam);
+        task->run(task->context);
+        return Handled(1);
+    }
+    HWND control = ReflectionTarget(window, message, wParam, lParam);
+    if (!control)
+        return NotHandled();
+    return Handled(::SendMessageW(control, message + kReflectedMessageOffset, wParam, lParam));
+}
+
+MessageResult LayeredSkinWindow::Initialise()
+{
+    SIZE size = background.Size();
+    ::SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE);
+    CentreWindow(window);
+    InitControls();
+    HookChildren(window);
+    return Handled(0); // no default focus
+}
+
+MessageResult LayeredSkinWindow::OnShowWindow(WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = ::DefWindowProcW(window, WM_SHOWWINDOW, wParam, lParam);
+    if (!fadeStarted) {
+        fadeStarted = true;
+        UniqueKernelHandle fade(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &FadeIn,
+                                                                          static_cast<HWND>(window), 0, nullptr)));
+        if (!fade) {
+            // Without its fade the window would stay invisible.
+            alpha = 255;
+            Compose();
+        }
+    }
+    return Handled(result);
+}
+
+void LayeredSkinWindow::BeginDrag(LPARAM lParam)
+{
+    RECT client = {};
+    ::GetClientRect(window, &client);
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (::PtInRect(&client, point))
+        ::SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+}
+
+void LayeredSkinWindow::HookChildren(HWND parent)
+{
+    for (HWND child = ::GetWindow(parent, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ::SetWindowSubclass(child, &ChildHookProc, kChildHookId,
+                            reinterpret_cast<DWORD_PTR>(static_cast<LayeredPainter*>(this)));
+        HookChildren(child);
+    }
+}
+
+void LayeredSkinWindow::UnhookChildren(HWND parent)
+{
+    for (HWND child = ::GetWindow(parent, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ::RemoveWindowSubclass(child, &ChildHookProc, kChildHookId);
+        UnhookChildren(child);
+    }
+}
+
+LRESULT CALLBACK LayeredSkinWindow::ChildHookProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam,
+                                                  UINT_PTR id, DWORD_PTR painter)
+{
+    LRESULT result = ::DefSubclassProc(child, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(child, &ChildHookProc, id);
+        return result;
+    }
+    // The child has painted itself; the window shows it only through a new pass.
+    if (message == WM_PAINT || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
+        reinterpret_cast<LayeredPainter*>(painter)->Compose();
+    return result;
+}
+
+unsigned __stdcall LayeredSkinWindow::FadeIn(void* param)
+{
+    // Only the handle travels: the window may be gone (and its object with it)
+    // before the fade ends, and then the message simply fails.
+    HWND target = static_cast<HWND>(param);
+    for (int step = 0; step < 255;) {
+        step = NextFadeAlpha(step);
+        if (!::SendMessageW(target, FadeStepMessage(), static_cast<WPARAM>(step), 0))
+            break;
+        ::Sleep(kFadeStepMs);
+    }
+    return 0;
+}
+
+void LayeredSkinWindow::Compose()
+{
+    HWND target = window;
+    if (!target || !::IsWindow(target))
+        return;
+    if (!OnOwnThread(target)) {
+        auto pass = [this] { Compose(); };
+        RunOnWindowThread(pass);
+        return;
+    }
+    bool idle = false;
+    if (!painting.compare_exchange_strong(idle, true))
+        return;
+    SkinFrame frame;
+    if (BuildFrame(frame))
+        PushFrame(frame);
+    painting = false;
+}
+
+bool LayeredSkinWindow::BuildFrame(SkinFrame& frame)
+{
+    SIZE size = background.Size();
+    if (!frame.Create(size.cx, size.cy))
+        return false;
+    GpGraphics* created = nullptr;
+    GdipCreateFromHDC(frame.Dc(), &created);
+    UniqueGpGraphics graphics(created);
+    if (!graphics)
+        return false;
+
+    GdipSetSmoothingMode(graphics.get(), SmoothingModeNone);
+    background.DrawTo(graphics.get(), RECT{0, 0, size.cx, size.cy});
+    DrawBeforeChildren(graphics.get());
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        DrawChild(graphics.get(), frame.Dc(), child);
+    DrawAfterChildren(graphics.get());
+
+    graphics.reset();
+    ::GdiFlush();
+    return true;
+}
+
+void LayeredSkinWindow::DrawBeforeChildren(GpGraphics*) {}
+
+void LayeredSkinWindow::DrawAfterChildren(GpGraphics*) {}
+
+void LayeredSkinWindow::InitControls() {}
+
+void LayeredSkinWindow::DrawChild(GpGraphics* graphics, HDC dc, HWND child)
+{
+    if (!::IsWindow(child) || !::IsWindowVisible(child))
+        return;
+    RECT rect = {};
+    ::GetWindowRect(child, &rect);
+    POINT topLeft = {rect.left, rect.top};
+    POINT bottomRight = {rect.right, rect.bottom};
+    if (::ScreenToClient(window, &topLeft))
+        ::ScreenToClient(window, &bottomRight);
+    const int width = bottomRight.x - topLeft.x;
+    const int height = bottomRight.y - topLeft.y;
+    if (width <= 0 || height <= 0)
+        return;
+
+    UniqueMemoryDc capture(::CreateCompatibleDC(dc));
+    UniqueBitmap bitmap(::CreateCompatibleBitmap(dc, width, height));
+    if (!capture || !bitmap)
+        return;
+    {
+        SelectedObject selected(capture.get(), bitmap.get());
+        ::SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(capture.get()), kPrintEverything);
+    }
+    // GDI+ wants the bitmap out of every DC. It comes without alpha, so the
+    // control shows opaque: the controls paint their whole rectangle.
+    GpBitmap* wrapped = nullptr;
+    GdipCreateBitmapFromHBITMAP(bitmap.get(), nullptr, &wrapped);
+    UniqueGpImage picture(wrapped);
+    if (picture)
+        GdipDrawImageI(graphics, picture.get(), topLeft.x, topLeft.y);
+}
+
+void LayeredSkinWindow::PushFrame(const SkinFrame& frame)
+{
+    RECT rect = {};
+    ::GetWindowRect(window, &rect);
+    POINT destination = {rect.left, rect.top};
+    SIZE size = {frame.Width(), frame.Height()};
+    POINT source = {0, 0};
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, static_cast<BYTE>(alpha & 0xFF), AC_SRC_ALPHA};
+    ::UpdateLayeredWindow(window, nullptr, &destination, &size, frame.Dc(), &source, 0, &blend, ULW_ALPHA);
+}
+
+bool LayeredSkinWindow::InvokeOnWindowThread(void (*run)(void*), void* context)
+{
+    HWND target = window;
+    if (!target)
+        return false;
+    WindowTask task = {run, context};
+    return ::SendMessageW(target, RunTaskMessage(), 0, reinterpret_cast<LPARAM>(&task)) == 1;
+}
+
+void LayeredSkinWindow::SetWindowIcons(UINT id)
+{
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    UniqueIcon bigOne(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                                                   LR_DEFAULTCOLOR)));
+    UniqueIcon smallOne(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON,
+                                                     ::GetSystemMetrics(SM_CXSMICON),
+                                                     ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+    ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigOne.get()));
+    ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallOne.get()));
+    // The window holds the new icons now; the old ones can go.
+    bigIcon = std::move(bigOne);
+    smallIcon = std::move(smallOne);
+}

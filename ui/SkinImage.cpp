@@ -1,0 +1,120 @@
+#include "ui/SkinImage.h"
+
+#include "ui/GdiPlusHandles.h"
+
+#include <cstring>
+#include <utility>
+
+using namespace Gdiplus;
+
+SkinImage::SkinImage(SkinImage&& other) noexcept
+    : image(std::exchange(other.image, nullptr)),
+      stream(std::move(other.stream)),
+      lastStatus(std::exchange(other.lastStatus, Ok))
+{
+}
+
+SkinImage& SkinImage::operator=(SkinImage&& other) noexcept
+{
+    if (this != &other) {
+        Take(std::exchange(other.image, nullptr), other.lastStatus, std::move(other.stream));
+        other.lastStatus = Ok;
+    }
+    return *this;
+}
+
+void SkinImage::Reset() noexcept
+{
+    if (image)
+        GdipDisposeImage(image);
+    image = nullptr;
+    stream.reset();
+}
+
+void SkinImage::Take(GpImage* decoded, GpStatus status, UniqueStream source) noexcept
+{
+    Reset();
+    image = decoded;
+    stream = std::move(source);
+    lastStatus = status;
+}
+
+void SkinImage::LoadFromResource(HMODULE module, UINT id, const wchar_t* type)
+{
+    HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    if (!found)
+        return;
+    DWORD size = ::SizeofResource(module, found);
+    HGLOBAL loaded = ::LoadResource(module, found);
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    if (size == 0 || !bytes)
+        return;
+
+    // The stream gets its own copy: CreateStreamOnHGlobal wants movable memory
+    // that it frees itself.
+    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size));
+    if (!block)
+        return;
+    void* target = ::GlobalLock(block.get());
+    if (!target)
+        return;
+    std::memcpy(target, bytes, size);
+    ::GlobalUnlock(block.get());
+
+    IStream* created = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, &created)) || !created)
+        return;
+    block.release(); // the stream owns it now
+    UniqueStream source(created);
+
+    GpImage* decoded = nullptr;
+    GpStatus status = GdipLoadImageFromStream(source.get(), &decoded);
+    if (decoded)
+        Take(decoded, status, std::move(source));
+}
+
+void SkinImage::LoadFromFile(const wchar_t* path)
+{
+    GpImage* decoded = nullptr;
+    GpStatus status = GdipLoadImageFromFile(path, &decoded);
+    if (decoded)
+        Take(decoded, status, UniqueStream());
+}
+
+SIZE SkinImage::Size() const
+{
+    SIZE size = {0, 0};
+    if (!image)
+        return size;
+    UINT width = 0, height = 0;
+    GpStatus status = GdipGetImageWidth(image, &width);
+    if (status != Ok) {
+        lastStatus = status;
+        width = 0;
+    }
+    status = GdipGetImageHeight(image, &height);
+    if (status != Ok) {
+        lastStatus = status;
+        height = 0;
+    }
+    size.cx = static_cast<LONG>(width);
+    size.cy = static_cast<LONG>(height);
+    return size;
+}
+
+bool SkinImage::Draw(HDC dc, const RECT& rect) const
+{
+    GpGraphics* created = nullptr;
+    GdipCreateFromHDC(dc, &created);
+    UniqueGpGraphics graphics(created);
+    return graphics && DrawTo(graphics.get(), rect);
+}
+
+bool SkinImage::DrawTo(GpGraphics* graphics, const RECT& rect) const
+{
+    GpStatus status = GdipDrawImageRectI(graphics, image, rect.left, rect.top, rect.right - rect.left,
+                                         rect.bottom - rect.top);
+    if (status != Ok && image)
+        lastStatus = status;
+    return status == Ok;
+}

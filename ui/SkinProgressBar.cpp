@@ -1,0 +1,150 @@
+#include "ui/SkinProgressBar.h"
+
+#include "ui/GdiPlusHandles.h"
+#include "ui/OffscreenDc.h"
+#include "ui/PaintScope.h"
+#include "ui/RegisteredMessage.h"
+#include "ui/StripeLayout.h"
+
+#include <commctrl.h>
+
+using namespace Gdiplus;
+
+namespace {
+
+constexpr ARGB kTrackColour = 0xFFCCCCCC;
+constexpr ARGB kFillTopColour = 0xFF00A8FF;
+constexpr ARGB kFillBottomColour = 0xFF0070FF;
+constexpr LPARAM kMarqueeIntervalMs = 30;
+
+UINT SwitchMessage()
+{
+    static std::atomic<UINT> cache{0};
+    return RegisteredMessage(cache, L"Kovra.SkinProgressBar.SwitchToStripes");
+}
+
+} // namespace
+
+SkinProgressBar::SkinProgressBar(UINT tileId)
+{
+    tile.LoadFromResource(nullptr, tileId, L"PNG");
+}
+
+void SkinProgressBar::SwitchToStripes()
+{
+    HWND bar = Window();
+    if (!bar)
+        return;
+    if (::GetWindowThreadProcessId(bar, nullptr) == ::GetCurrentThreadId())
+        SwitchHere();
+    else
+        ::SendMessageW(bar, SwitchMessage(), 0, 0);
+}
+
+void SkinProgressBar::SwitchHere()
+{
+    HWND bar = Window();
+    ::SetWindowLongPtrW(bar, GWL_STYLE, ::GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
+    ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, kMarqueeIntervalMs);
+    ::SetTimer(bar, kSwitchTimer, 0, nullptr);
+    marquee = true;
+}
+
+MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_PAINT:
+    case WM_PRINT:
+        BufferedPaint(reinterpret_cast<HDC>(wParam));
+        return Handled(0);
+    case WM_ERASEBKGND:
+        return Handled(1);
+    case WM_TIMER:
+        if (wParam == kSwitchTimer) {
+            ::KillTimer(Window(), kSwitchTimer);
+            ::SetTimer(Window(), kStripeTimer, kStripePeriodMs, nullptr);
+            return Handled(0);
+        }
+        if (wParam == kStripeTimer) {
+            Tick();
+            return Handled(0);
+        }
+        return NotHandled();
+    default:
+        if (message == SwitchMessage()) {
+            SwitchHere();
+            return Handled(0);
+        }
+        return NotHandled();
+    }
+}
+
+void SkinProgressBar::BufferedPaint(HDC given)
+{
+    RECT client = {};
+    ::GetClientRect(Window(), &client);
+    if (given) {
+        OffscreenDc offscreen(given, client);
+        PaintBar(offscreen.get());
+        return;
+    }
+    PaintScope paint(Window());
+    // The whole bar, not only the paint area: the picture is small and GDI+
+    // then never sees a shifted viewport.
+    OffscreenDc offscreen(paint.Dc(), client);
+    PaintBar(offscreen.get());
+}
+
+void SkinProgressBar::PaintBar(HDC dc)
+{
+    if (!dc)
+        return;
+    // Drawing the whole bar answers any pending paint.
+    ::ValidateRect(Window(), nullptr);
+
+    GpGraphics* created = nullptr;
+    GdipCreateFromHDC(dc, &created);
+    UniqueGpGraphics graphics(created);
+    if (!graphics)
+        return;
+    RECT client = {};
+    ::GetClientRect(Window(), &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+
+    GpSolidFill* track = nullptr;
+    GdipCreateSolidFill(kTrackColour, &track);
+    UniqueGpBrush trackBrush(track);
+    GdipFillRectangle(graphics.get(), trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(width),
+                      static_cast<REAL>(height));
+
+    if (marquee) {
+        const int tileWidth = tile.Size().cx;
+        ForEachStripeTile(offset, width, tileWidth, [&](int left) {
+            tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height});
+        });
+        return;
+    }
+
+    PBRANGE range = {};
+    ::SendMessageW(Window(), PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
+    const auto position = static_cast<unsigned>(::SendMessageW(Window(), PBM_GETPOS, 0, 0));
+    const REAL fill = FillWidth(position, range.iHigh, width);
+    if (fill <= 0.0f)
+        return;
+    RectF area(0.0f, 0.0f, fill, static_cast<REAL>(height));
+    GpLineGradient* gradient = nullptr;
+    GdipCreateLineBrushFromRect(&area, kFillTopColour, kFillBottomColour, LinearGradientModeVertical, WrapModeTile,
+                                &gradient);
+    UniqueGpBrush fillBrush(gradient);
+    if (fillBrush)
+        GdipFillRectangle(graphics.get(), fillBrush.get(), area.X, area.Y, area.Width, area.Height);
+}
+
+void SkinProgressBar::Tick()
+{
+    RECT client = {};
+    ::GetClientRect(Window(), &client);
+    offset = NextStripeOffset(offset, client.right - client.left);
+    ::InvalidateRect(Window(), nullptr, TRUE);
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The dialog's progress bar painted by the program: a grey track with a blue
+// gradient fill while downloading, moving slanted stripes while installing.
+// The control keeps its own range and position.
+
+#include "ui/SkinImage.h"
+#include "ui/SubclassedControl.h"
+
+#include <atomic>
+
+class SkinProgressBar : public SubclassedControl {
+public:
+    // Timer ids: the switch arms kSwitchTimer, whose first tick starts the
+    // stripe animation on kStripeTimer.
+    static constexpr UINT_PTR kSwitchTimer = 1;
+    static constexpr UINT_PTR kStripeTimer = 2123;
+    static constexpr UINT kStripePeriodMs = 32;
+
+    // Loads the stripe tile (resource 217 unless told otherwise).
+    explicit SkinProgressBar(UINT tileId = 217);
+
+    // Turns the bar into the stripe look: PBS_MARQUEE, PBM_SETMARQUEE (TRUE,
+    // 30), timer 1 with interval 0, marquee. Timers only attach to windows of
+    // the calling thread, so from any other thread this is carried out on the
+    // bar's own thread (a synchronous message) before it returns.
+    void SwitchToStripes();
+
+    bool Marquee() const { return marquee; }
+    int Offset() const { return offset; }
+
+    // Paints the whole bar into dc.
+    void PaintBar(HDC dc);
+
+protected:
+    MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void SwitchHere();
+    void BufferedPaint(HDC given);
+    void Tick();
+
+    SkinImage tile;
+    std::atomic<int> offset{0};
+    std::atomic<bool> marquee{false};
+};

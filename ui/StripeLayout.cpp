@@ -1,0 +1,17 @@
+#include "ui/StripeLayout.h"
+
+float FillWidth(unsigned position, int high, int trackWidth)
+{
+    if (high <= 0 || trackWidth <= 0)
+        return 0.0f;
+    float width = static_cast<float>(position) / static_cast<float>(high) * static_cast<float>(trackWidth);
+    return width > static_cast<float>(trackWidth) ? static_cast<float>(trackWidth) : width;
+}
+
+int NextStripeOffset(int offset, int barWidth)
+{
+    offset += 2;
+    if (static_cast<unsigned>(offset) > static_cast<unsigned>(barWidth))
+        offset = 0;
+    return offset;
+}

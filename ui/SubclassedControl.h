@@ -1,0 +1,27 @@
+#pragma once
+// A window object that takes over a control of a dialog by subclassing it
+// (comctl32's SetWindowSubclass chain). Its dispatch sees every message first;
+// what it leaves unhandled goes on to the control's own procedure.
+
+#include "ui/MessageResult.h"
+
+class SubclassedControl {
+public:
+    SubclassedControl() = default;
+    SubclassedControl(const SubclassedControl&) = delete;
+    SubclassedControl& operator=(const SubclassedControl&) = delete;
+
+    // Takes over the dialog item; nothing happens when already attached.
+    // The handle is recorded only when the subclass was installed.
+    bool Attach(HWND dialog, int itemId);
+    HWND Window() const { return window; }
+
+protected:
+    virtual ~SubclassedControl();
+    virtual MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR self);
+    HWND window = nullptr;
+};
