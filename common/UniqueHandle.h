@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <utility>
 
 template <typename Traits>
@@ -82,6 +84,14 @@ struct RegistryKeyTraits {
     static void Close(Handle h) noexcept { ::RegCloseKey(h); }
 };
 
+// C library file descriptors (_wopen); "none" is -1.
+struct CrtFileTraits {
+    using Handle = int;
+    static Handle None() noexcept { return -1; }
+    static bool IsNone(Handle h) noexcept { return h < 0; }
+    static void Close(Handle h) noexcept { ::_close(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<NullNoneTraits<HANDLE, handle_close::Kernel>>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueHKey = UniqueHandle<RegistryKeyTraits>;
@@ -90,6 +100,7 @@ using UniqueBitmap = UniqueHandle<NullNoneTraits<HBITMAP, handle_close::Bitmap>>
 using UniqueBrush = UniqueHandle<NullNoneTraits<HBRUSH, handle_close::Brush>>;
 using UniqueIcon = UniqueHandle<NullNoneTraits<HICON, handle_close::Icon>>;
 using UniqueGlobal = UniqueHandle<NullNoneTraits<HGLOBAL, handle_close::Global>>;
+using UniqueCrtFile = UniqueHandle<CrtFileTraits>;
 
 // Two-value releases are structs of their own, so neither value can be forgotten.
 

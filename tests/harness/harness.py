@@ -155,11 +155,22 @@ def start(args):
     subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "Arial",
                     "/d", "Liberation Sans", "/f"], env=env, check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # Keep one wineserver for the whole run: every later start is quicker.
-    # Its own output goes nowhere: a server (and the services it starts) that
-    # held ctest's pipe would keep ctest waiting after this test has ended.
+    # Xvfb has no window manager; Wine would wait 2 s for one whenever a
+    # managed window is hidden or destroyed.
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                    "/d", "N", "/f"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Keep one wineserver, with its services, for the whole run: a server
+    # that comes and goes between tests makes the first programs of the next
+    # test wait seconds for it. The set-up's own server must end first (a
+    # second one refuses to start), and the services are booted here with
+    # output going nowhere: services holding a test's pipe would keep ctest
+    # waiting for that test after it has ended.
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True,
                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=env, start_new_session=True, timeout=120,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     users = os.path.join(prefix, "drive_c", "users")
     user_dirs = [d for d in os.listdir(users) if d.lower() != "public"]

@@ -7,7 +7,9 @@ programs of the build are in $KOVRA_BIN_DIR.
 
 import json
 import os
+import signal
 import subprocess
+import tempfile
 import time
 import urllib.request
 
@@ -125,12 +127,24 @@ class Harness:
         return os.path.join(self.bin_dir, name)
 
     def run(self, program, args=(), timeout=120, **overrides):
-        return subprocess.run(["wine", program] + list(args), env=self.env(**overrides),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        """Runs a program to its end; on a time-out its whole process group
+        is ended before subprocess.TimeoutExpired is raised."""
+        process = subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   start_new_session=True)
+        try:
+            out, err = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.communicate()
+            raise
+        return subprocess.CompletedProcess(process.args, process.returncode, out, err)
 
     def start(self, program, args=(), **overrides):
+        # Output goes to files: a pipe nobody reads could fill and stop it.
+        out = tempfile.TemporaryFile()
         return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def windows_path(self, unix_path):
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")

@@ -7,10 +7,12 @@ for any host through the proxy route as well as be reached directly.
 
 How a response is made, first match wins:
   1. a script registered for the path (POST /__control/script): a queue of
-     steps taken one per request, then a default;
+     steps taken one per request, then a default (a step may name the
+     "method" and a "match" text that the request target must contain);
   2. options written into the path: /x/<options>/<file>, options separated by
      ';', each "name" or "name=value" (values percent-decoded);
-  3. a plain static answer for the file under --root, honouring Range.
+  3. a plain static answer for the file under --root, honouring Range; the
+     statistics endpoint (/update/...) answers 200 "ok" when nothing else does.
 
 Options:
   status=N      answer with this status (no body unless body= is given)
@@ -22,10 +24,12 @@ Options:
   lm=TEXT       Last-Modified text; "none" leaves it out (default: file mtime)
   norange       ignore Range, answer 200 with the whole file
   force206      answer 206 with Content-Range even without Range
+  noifrange     honour Range even when If-Range does not match Last-Modified
   crange=TEXT   Content-Range text as given
   cut=N         close the connection after N body bytes of this answer
   stall=N       after N body bytes stop sending and hold the connection
   silent        accept the request and never answer (hold the connection)
+  drop          close the connection at once without answering
   hold=SECONDS  how long stall/silent hold the connection (default 60)
   delay=SECONDS wait before answering
   rate=BYTES    limit the body to this many bytes a second
@@ -38,6 +42,8 @@ done, in the same layout as the nginx access log of the harness:
   server TAB time TAB request-line TAB status TAB body-bytes-sent TAB Header: value ...
 Values are escaped the way nginx escapes them (\\xHH for '"', '\\', and bytes
 outside 0x20..0x7e).
+A connection that opens with a TLS handshake (an https client) is logged with
+the request line "TLS-HANDSHAKE" and closed at once.
 """
 
 import argparse
@@ -84,13 +90,13 @@ def parse_options(text):
     return opts
 
 
-def take_script_step(path, method):
+def take_script_step(path, method, target):
     with SCRIPTS_LOCK:
         script = SCRIPTS.get(path)
         if script is None:
             return None
         for i, step in enumerate(script["steps"]):
-            if step.get("method") in (None, method):
+            if step.get("method") in (None, method) and step.get("match", "") in target:
                 script["steps"].pop(i)
                 merged = dict(script.get("default", {}))
                 merged.update(step)
@@ -127,6 +133,10 @@ class Handler(socketserver.BaseRequestHandler):
         return request_line, headers
 
     def handle_one(self):
+        # A TLS handshake where plain HTTP was expected: log it and hang up.
+        if self.reader.peek(1)[:1] == b"\x16":
+            write_log("TLS-HANDSHAKE", [], 0, 0)
+            return False
         request_line, headers = self.read_head()
         if request_line is None:
             return False
@@ -148,7 +158,7 @@ class Handler(socketserver.BaseRequestHandler):
 
         status, sent = 0, 0
         try:
-            status, sent, keep = self.respond(method, path, query, header_map)
+            status, sent, keep = self.respond(method, path, target, header_map)
         finally:
             write_log(request_line, headers, status, sent)
         return keep
@@ -188,8 +198,8 @@ class Handler(socketserver.BaseRequestHandler):
                 return
 
     # --- answers -----------------------------------------------------------
-    def respond(self, method, path, query, header_map):
-        opts = take_script_step(path, method)
+    def respond(self, method, path, target, header_map):
+        opts = take_script_step(path, method, target)
         file_part = path
         if opts is None:
             opts = {}
@@ -203,6 +213,12 @@ class Handler(socketserver.BaseRequestHandler):
             time.sleep(float(opts["delay"]))
         if opts.get("silent"):
             self.hold(opts)
+            return 0, 0, False
+        if opts.get("drop"):
+            try:
+                self.request.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
             return 0, 0, False
 
         body = None
@@ -230,14 +246,29 @@ class Handler(socketserver.BaseRequestHandler):
         if location:
             extra.append(("Location", location))
 
+        if body is None and not status and path.startswith("/update/"):
+            body = b"ok\n"
+            opts.setdefault("ctype", "text/plain")
         if body is None and not status:
             status = 404
             body = b"not found\n"
             opts.setdefault("ctype", "text/plain")
 
+        lm = opts.get("lm")
+        lm_text = None
+        if lm is None and mtime is not None:
+            lm_text = email.utils.formatdate(mtime, usegmt=True)
+        elif lm and lm != "none":
+            lm_text = lm
+
         total = len(body) if body is not None else 0
         start, end = 0, total
         range_header = header_map.get("range")
+        # If-Range with a date: the range only when it is exactly the
+        # Last-Modified text, the whole file otherwise (a strong comparison).
+        if_range = header_map.get("if-range")
+        if if_range is not None and if_range != lm_text and not opts.get("noifrange"):
+            range_header = None
         if not status:
             status = 200
             if range_header and not opts.get("norange") and range_header.startswith("bytes="):
@@ -275,11 +306,8 @@ class Handler(socketserver.BaseRequestHandler):
             lines.append("Content-Length: %d" % len(payload))
         elif length_text != "none":
             lines.append("Content-Length: %s" % length_text)
-        lm = opts.get("lm")
-        if lm is None and mtime is not None:
-            lines.append("Last-Modified: %s" % email.utils.formatdate(mtime, usegmt=True))
-        elif lm and lm != "none":
-            lines.append("Last-Modified: %s" % lm)
+        if lm_text:
+            lines.append("Last-Modified: %s" % lm_text)
         lines.append("Accept-Ranges: bytes")
         for name, value in extra:
             lines.append("%s: %s" % (name, value))

@@ -1,0 +1,122 @@
+#include "app/LoaderDialog.h"
+
+#include "app/PhaseCaptions.h"
+#include "app/ProgressText.h"
+#include "app/RetrySchedule.h"
+#include "app/TextPageUrl.h"
+#include "stats/StatsReporter.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+namespace {
+
+const DWORD kFullBarPauseMs = 100;
+
+} // namespace
+
+unsigned __stdcall LoaderDialog::WorkerThread(void* dialog)
+{
+    if (dialog)
+        static_cast<LoaderDialog*>(dialog)->RunJob();
+    return 0;
+}
+
+void LoaderDialog::RunJob()
+{
+    DownloadWorker();
+    EndJob(textPageAnswered ? kTextPageOpened : kJobEnded);
+}
+
+void LoaderDialog::DownloadWorker()
+{
+    RetrySchedule schedule;
+    for (;;) {
+        // Without a usable target (no temporary folder or no own name) the
+        // installer could land under a name it is never run from.
+        const int result = targetPath.empty()
+                               ? static_cast<int>(DownloadResult::Failed)
+                               : downloader.Download(installerUrl.c_str(), targetPath.c_str(), OnDownloadEvent, this);
+        if (textPageAnswered)
+            return;
+        if (result == DownloadResult::Ok)
+            break;
+        if (schedule.BudgetExceeded())
+            return;
+        ::Sleep(schedule.pauseMs);
+        schedule.AfterPause(result);
+    }
+
+    if (::IsWindow(Window())) {
+        doneBytes = totalBytes;
+        UpdateProgress();
+        ::Sleep(kFullBarPauseMs);
+        ShowInstallingLook();
+    }
+    ReportDownloaded();
+    const int code = RunInstaller();
+    if (textPageAnswered)
+        return;
+    ReportFinished(code);
+}
+
+bool LoaderDialog::OnDownloadEvent(void* context, int event, void* data)
+{
+    LoaderDialog* self = static_cast<LoaderDialog*>(context);
+    switch (event) {
+    case DownloadEvent::TotalSize:
+        // -1 (no total announced) reads as all ones: unknown.
+        self->totalBytes = static_cast<uint32_t>(*static_cast<const int*>(data));
+        return true;
+    case DownloadEvent::Progress:
+        if (::IsWindow(self->Window())) {
+            self->doneBytes = static_cast<uint32_t>(*static_cast<const int*>(data));
+            self->UpdateProgress();
+        }
+        return true;
+    case DownloadEvent::TextContent: {
+        // The server shows a page instead of the installer: show it to the
+        // user and stop. Its URL comes from the server, so only a web page is
+        // ever handed to the shell.
+        const wchar_t* url = static_cast<const wchar_t*>(data);
+        if (IsWebPageUrl(url))
+            ::ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWDEFAULT);
+        self->textPageAnswered = true;
+        return false;
+    }
+    default:
+        return true;
+    }
+}
+
+void LoaderDialog::UpdateProgress()
+{
+    HWND window = Window();
+    if (!::IsWindow(window))
+        return;
+    HWND bar = progressBar.Window();
+    const bool totalKnown = totalBytes != kUnknownTotal;
+    const int position = totalKnown ? 0 : static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
+    const int percent = ProgressPercent(doneBytes, totalBytes, position);
+    if (!IsShownPercent(percent))
+        return;
+    // Every message to the window waits for its thread; one that would show
+    // the same text and bar again is not sent at all.
+    if (totalKnown && percent == shownPercent)
+        return;
+    shownPercent = percent;
+    if (totalKnown)
+        ::SetWindowTextW(window, ProgressWindowText(percent).c_str());
+    ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void LoaderDialog::ShowInstallingLook()
+{
+    // Composition reads the bar's look and the caption on the window's
+    // thread, so both change there.
+    auto handOver = [this] {
+        progressBar.SwitchToStripes();
+        caption = kInstallingCaption;
+    };
+    RunOnWindowThread(handOver);
+}

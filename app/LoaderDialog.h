@@ -1,0 +1,66 @@
+#pragma once
+// The loader's only window and the owner of its whole job: it downloads the
+// installer on a worker thread, retrying with growing pauses, shows the
+// progress, switches to the installing look, runs the installer and reports
+// the events. The user cannot stop the job: closing only hides the window.
+
+#include "common/UniqueHandle.h"
+#include "net/HttpDownloader.h"
+#include "ui/ImageButton.h"
+#include "ui/LayeredSkinWindow.h"
+#include "ui/SkinProgressBar.h"
+
+#include <cstdint>
+#include <string>
+
+class LoaderDialog : public LayeredSkinWindow {
+public:
+    // Loads the skin, fixes the target path and opens the internet session.
+    LoaderDialog();
+    ~LoaderDialog() override;
+
+    // Ending values of the dialog (the process exit code).
+    static const int kJobEnded = 1;
+    static const int kTextPageOpened = 0;
+    static const int kWorkerNotStarted = -1;
+
+    // Sets by which a missing installer is downloaded again before the loader
+    // gives up on it (a file removed as soon as it appears would otherwise
+    // nest downloads without end).
+    static const int kMaxInstallerReruns = 3;
+
+protected:
+    MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void DrawBeforeChildren(GpGraphics* graphics) override;
+    void InitControls() override;
+
+private:
+    static unsigned __stdcall WorkerThread(void* dialog);
+    // The whole job on the worker thread; its last act ends the dialog.
+    void RunJob();
+    // Download attempts with their pauses, then the installing phase. False
+    // when the job must stop at once (a text page was answered).
+    void DownloadWorker();
+    static bool OnDownloadEvent(void* context, int event, void* data);
+    void UpdateProgress();
+    int RunInstaller();
+    void ShowInstallingLook();
+    void EndJob(int result);
+
+    ImageButton minimiseButton;
+    ImageButton closeButton;
+    SkinProgressBar progressBar;
+    uint32_t totalBytes = 0;
+    uint32_t doneBytes = 0;
+    // Read by every composition pass; replaced on the window's thread.
+    std::wstring caption;
+    const std::wstring installerUrl;
+    const std::wstring targetPath;
+    HttpDownloader downloader;
+    UniqueKernelHandle workerThread;
+
+    // Worker thread only.
+    int shownPercent = -1;
+    bool textPageAnswered = false;
+    int installerReruns = 0;
+};

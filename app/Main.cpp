@@ -1,0 +1,46 @@
+// The loader's entry: one loader per session, GDI+ around everything that
+// draws, the run event, then the one modal dialog; its result is the exit code.
+
+#include "app/LoaderDialog.h"
+#include "stats/StatsReporter.h"
+#include "ui/GdiPlusSession.h"
+
+#include <commctrl.h>
+
+namespace {
+
+const int kAnotherLoaderRuns = 0;
+const int kDialogFailed = -1;
+const WORD kDialogTemplate = 130;
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    // Without a namespace prefix the name lives in the user's session.
+    UniqueKernelHandle mutex(::CreateMutexW(nullptr, FALSE, L"KOVRALOADERV2"));
+    if (::GetLastError() == ERROR_ALREADY_EXISTS)
+        return kAnotherLoaderRuns;
+
+    // The template's progress bar is a common control of version 6.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    int result;
+    {
+        GdiPlusSession gdiplus;
+        ReportRun();
+        LoaderDialog dialog;
+        HWND owner = ::GetActiveWindow();
+        if (!dialog.PrepareBinding()) {
+            ::SetLastError(ERROR_OUTOFMEMORY);
+            result = kDialogFailed;
+        } else {
+            result = static_cast<int>(::DialogBoxParamW(instance, MAKEINTRESOURCEW(kDialogTemplate), owner,
+                                                        LayeredSkinWindow::DialogProc, 0));
+            if (result == kDialogFailed)
+                dialog.CancelBinding();
+        }
+    }
+    return result;
+}

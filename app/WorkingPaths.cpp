@@ -1,0 +1,55 @@
+#include "app/WorkingPaths.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+std::wstring GetTempDirectory()
+{
+    std::vector<wchar_t> buffer(261);
+    for (;;) {
+        const DWORD length = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+        if (length == 0)
+            return std::wstring();
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
+        // Too long for the buffer: the call gave the size it needs.
+        buffer.resize(length + 1);
+    }
+}
+
+std::wstring GetOwnFileName(size_t firstBufferChars)
+{
+    std::vector<wchar_t> buffer(firstBufferChars ? firstBufferChars : 1);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::wstring();
+        // A cut path fills the buffer completely.
+        if (length < buffer.size()) {
+            const std::wstring full(buffer.data(), length);
+            return std::wstring(::PathFindFileNameW(full.c_str()));
+        }
+        if (buffer.size() >= 32768 * 2)
+            return std::wstring();
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring GetDirectoryPart(const std::wstring& path)
+{
+    const wchar_t* fileName = ::PathFindFileNameW(path.c_str());
+    if (!fileName || !*fileName)
+        return std::wstring();
+    // Everything before the file-name part itself: the same name occurring
+    // earlier in the path (C:\a.exe\a.exe) must not cut the folder short.
+    return path.substr(0, static_cast<size_t>(fileName - path.c_str()));
+}
+
+std::wstring MakeTargetPath(const std::wstring& tempDirectory, const std::wstring& ownFileName)
+{
+    if (tempDirectory.empty() || ownFileName.empty())
+        return std::wstring();
+    return tempDirectory + ownFileName;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// What HttpDownloader::Download tells its caller, and what it returns.
+
+// Event data: TotalSize and Progress point to a signed 32-bit int (a total
+// of -1 means "not announced by the server"); Message, TextContent and
+// FileName point to a zero-terminated wide text; TextBody points to the whole
+// file followed by one zero byte. Data is valid only during the callback.
+enum DownloadEvent : int {
+    TotalSize = 1,
+    Aborted = 3,
+    Progress = 4,
+    Message = 5,
+    TextContent = 6,
+    FileName = 7,
+    TextBody = 8,
+    Completed = 9,
+};
+
+enum DownloadResult : int {
+    Ok = 0,
+    UnsupportedScheme = 1,
+    HeadNotSent = 17,
+    Failed = -1,
+    UnexpectedStatus = -2,
+};
+
+// Answering false stops the download where the event allows it.
+using DownloadProgressCallback = bool (*)(void* context, int event, void* data);

@@ -1,0 +1,53 @@
+#include "net/HeaderLines.h"
+
+#include "net/PortableText.h"
+
+#include <climits>
+#include <cwchar>
+
+std::vector<std::wstring> SplitRawHeaders(const wchar_t* block, size_t length)
+{
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    while (start < length && block[start] != L'\0') {
+        size_t end = start;
+        while (end < length && block[end] != L'\0')
+            ++end;
+        lines.emplace_back(block + start, end - start);
+        start = end + 1;
+    }
+    return lines;
+}
+
+const wchar_t* FindHeaderIn(const std::vector<std::wstring>& lines, const wchar_t* prefix)
+{
+    for (const std::wstring& line : lines)
+        if (StartsWithNoCase(line.c_str(), prefix))
+            return line.c_str() + std::wcslen(prefix);
+    return L"";
+}
+
+ContentRange ParseContentRange(const wchar_t* value)
+{
+    ContentRange range;
+    if (*value < L'0' || *value > L'9')
+        return range;
+    const long long first = ParseLeadingDigits(value, INT_MAX);
+    if (first > INT_MAX)
+        return range;
+    range.valid = true;
+    range.first = static_cast<int>(first);
+    const wchar_t* slash = std::wcschr(value, L'/');
+    if (slash && slash[1] >= L'0' && slash[1] <= L'9') {
+        const long long total = ParseLeadingDigits(slash + 1, INT_MAX);
+        if (total <= INT_MAX)
+            range.total = static_cast<int>(total);
+    }
+    return range;
+}
+
+bool IsTextContentType(const wchar_t* value)
+{
+    const std::wstring kept(value, std::wcslen(value) < kContentTypeCapacity ? std::wcslen(value) : kContentTypeCapacity - 1);
+    return kept.find(L"text/html") != std::wstring::npos || kept.find(L"text/plain") != std::wstring::npos;
+}

@@ -1,0 +1,85 @@
+#include "net/HttpDownloader.h"
+
+#include "net/HeaderLines.h"
+#include "net/PortableText.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+namespace {
+
+const size_t kHeaderBufferChars = HttpDownloader::kHeaderBufferBytes / sizeof(wchar_t);
+
+void SetNumberOption(HINTERNET handle, DWORD option, DWORD value)
+{
+    // A refused option is not fatal: the defaults still work.
+    ::InternetSetOptionW(handle, option, &value, sizeof value);
+}
+
+// A zero-filled buffer with one spare terminator after the platform's share.
+std::unique_ptr<wchar_t[]> HeaderBuffer()
+{
+    return std::unique_ptr<wchar_t[]>(new (std::nothrow) wchar_t[kHeaderBufferChars + 1]());
+}
+
+} // namespace
+
+HttpDownloader::HttpDownloader()
+    : session_(::InternetOpenW(L"KovraLoader", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))
+{
+    if (!session_)
+        return;
+    SetNumberOption(session_.get(), INTERNET_OPTION_CONNECT_TIMEOUT, kTimeoutMs);
+    SetNumberOption(session_.get(), INTERNET_OPTION_SEND_TIMEOUT, kTimeoutMs);
+    SetNumberOption(session_.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kTimeoutMs);
+    SetNumberOption(session_.get(), INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+    INTERNET_CONNECTED_INFO online = {INTERNET_STATE_CONNECTED, 0};
+    ::InternetSetOptionW(session_.get(), INTERNET_OPTION_CONNECTED_STATE, &online, sizeof online);
+}
+
+HttpDownloader::~HttpDownloader() = default;
+
+void HttpDownloader::FetchHeaders(HINTERNET request)
+{
+    headers_.clear();
+    std::unique_ptr<wchar_t[]> block = HeaderBuffer();
+    if (!block)
+        return;
+    DWORD bytes = kHeaderBufferBytes;
+    DWORD index = 0;
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, block.get(), &bytes, &index))
+        return;
+    headers_ = SplitRawHeaders(block.get(), kHeaderBufferChars);
+}
+
+const wchar_t* HttpDownloader::FindHeader(const wchar_t* prefix) const
+{
+    return FindHeaderIn(headers_, prefix);
+}
+
+void HttpDownloader::PrintHeaders() const
+{
+    for (const std::wstring& line : headers_) {
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
+                                               nullptr, nullptr);
+        std::string text(size, '\0');
+        if (size > 0)
+            ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &text[0], size, nullptr,
+                                  nullptr);
+        text += '\n';
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+}
+
+int HttpDownloader::QueryNumber(HINTERNET request, DWORD infoLevel) const
+{
+    std::unique_ptr<wchar_t[]> value = HeaderBuffer();
+    if (!value)
+        return 0;
+    DWORD bytes = kHeaderBufferBytes;
+    DWORD index = 0;
+    if (!::HttpQueryInfoW(request, infoLevel, value.get(), &bytes, &index))
+        return 0;
+    return ParseSignedDecimal(value.get());
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The download's decisions about what is already on disk and what an answer
+// to the ranged GET means, kept free of I/O so they can be tested alone.
+//
+// The temporary file carries, as its modification time, the server's
+// Last-Modified time of the bytes it holds: it is stamped after every chunk,
+// so the time survives a killed process. A partial file is continued only
+// when that time equals the server's current one; the GET then carries
+// If-Range with the server's date, so a file changed in between comes back
+// whole (200) and writing starts again at 0. Without a Last-Modified time or
+// a total there is nothing to check a partial file against: it starts over.
+
+#include "net/HeaderLines.h"
+
+// The server announced no usable size (no Content-Length, or not above 0).
+const int kUnknownTotal = -1;
+
+// A final file produced by an earlier call for the same server file.
+bool IsFinalFileCurrent(long long finalTime, long long finalSize, long long serverTime, int total);
+
+enum class TempStart {
+    Create,   // no usable temporary file: create it empty
+    Resume,   // continue it from its size
+    Complete, // it already holds the whole file
+};
+
+struct TempPlan {
+    TempStart start = TempStart::Create;
+    int offset = 0;
+};
+
+// tempTime is kNoFileTime when there is no temporary file.
+TempPlan PlanTempFile(long long tempTime, long long tempSize, long long serverTime, int total);
+
+// What the HEAD answer said about the file.
+struct HeadFacts {
+    long long time = -1;     // Last-Modified, or kInvalidTime
+    int total = kUnknownTotal;
+};
+
+// The parts of a 2xx answer to the ranged GET that matter.
+struct GetFacts {
+    int status = 200;
+    long long time = -1;     // its own Last-Modified, or kInvalidTime
+    int contentLength = 0;   // 0 when none
+    ContentRange range;      // from "Content-Range: bytes "
+};
+
+enum class TransferStart {
+    Write,        // write the body from `first`
+    BadRange,     // a 206 past the offset, or without Content-Range past 0
+    VersionMoved, // a 206 for a part of another version of the file
+};
+
+struct TransferPlan {
+    TransferStart start = TransferStart::Write;
+    int first = 0;             // file position of the body's first byte
+    int total = kUnknownTotal; // size the finished file must have
+    long long time = -1;       // Last-Modified of the bytes being written
+};
+
+// offset: what the GET asked for ("Range: bytes=<offset>-").
+TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get);

@@ -1,0 +1,462 @@
+#!/usr/bin/env python3
+"""The real loader under Wine and Xvfb, against nginx and the scripted server.
+
+The stand-in installer (tools/standin-installer) is served as the installer:
+it records how it was started and the SHA-256 of the file that ran.
+"""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from kovra_harness import Harness
+
+H = Harness()
+LOADER = H.program("KovraLoader.exe")
+STANDIN = H.program("kovra-standin-installer.exe")
+PROBE = H.program("window_probe.exe")
+INSTALLER = "/KovraInstallerD1.exe"
+STATS = "/update/2/version.txt"
+TITLE = "Загрузка браузера Ковра"
+WORK = os.path.join(H.state, "loader-e2e")
+
+# Client coordinates of the glyph buttons' centres.
+CLOSE_BUTTON = (478, 24)
+MINIMISE_BUTTON = (449, 24)
+
+
+def installer_bytes(padding=0, seed=b"kovra"):
+    """The stand-in exe, optionally followed by extra bytes (it still runs)."""
+    with open(STANDIN, "rb") as f:
+        data = f.read()
+    out = bytearray(data)
+    block = hashlib.sha256(seed).digest()
+    while len(out) < len(data) + padding:
+        block = hashlib.sha256(block).digest()
+        out += block
+    return bytes(out[:len(data) + padding])
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def is_stats(entry):
+    return entry.path.startswith(STATS)
+
+
+def is_installer(entry):
+    return entry.path == INSTALLER
+
+
+def stats_type(entry):
+    query = entry.path.split("?", 1)[1] if "?" in entry.path else ""
+    params = dict(p.partition("=")[::2] for p in query.split("&"))
+    kind = params.get("type", "")
+    if kind == "qloader_finished":
+        return "finished:" + params.get("exit_code", "")
+    return kind.replace("qloader_", "")
+
+
+def read_record(path):
+    """The stand-in's records: a list of dicts, one per start."""
+    if not os.path.exists(path):
+        return []
+    runs, current = [], {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            key, _, value = line.rstrip("\n").partition("=")
+            if key == "end":
+                runs.append(current)
+                current = {}
+            else:
+                current[key] = value
+    return runs
+
+
+class LoaderTest(unittest.TestCase):
+    def setUp(self):
+        os.makedirs(WORK, exist_ok=True)
+        H.reset_scripts()
+        self.clean_temp()
+        for root in (H.download_root, H.scripted_root):
+            path = os.path.join(root, INSTALLER.lstrip("/"))
+            if os.path.exists(path):
+                os.remove(path)
+        self.record = os.path.join(WORK, "record-%s.txt" % self._testMethodName)
+        if os.path.exists(self.record):
+            os.remove(self.record)
+        self.nginx = H.nginx_log()
+        self.scripted = H.scripted_log()
+
+    def tearDown(self):
+        self.kill_loaders()
+        H.reset_scripts()
+        self.clean_temp()
+
+    def kill_loaders(self):
+        for name in ("KovraLoader.exe", "setup (1).exe"):
+            subprocess.run(["wine", "taskkill", "/F", "/IM", name], env=H.env(),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The next test must not find this one's window.
+        H.run(PROBE, ["none", "20000"], timeout=60)
+
+    def clean_temp(self):
+        for name in os.listdir(H.temp_dir):
+            if name.startswith("KovraLoader") or name.startswith("setup (1)"):
+                os.remove(os.path.join(H.temp_dir, name))
+
+    # --- helpers --------------------------------------------------------------
+    def serve(self, data, where="nginx"):
+        root = H.download_root if where == "nginx" else H.scripted_root
+        path = os.path.join(root, INSTALLER.lstrip("/"))
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def loader_env(self, exit_code=0, seconds=0, scripted=False, **more):
+        env = {"KOVRA_STANDIN_RECORD": H.windows_path(self.record),
+               "KOVRA_STANDIN_EXIT": str(exit_code),
+               "KOVRA_STANDIN_SECONDS": str(seconds)}
+        if scripted:
+            env.update(H.proxy_to_scripted())
+        env.update(more)
+        return env
+
+    def run_loader(self, program=LOADER, timeout=180, **env):
+        began = time.time()
+        result = H.run(program, timeout=timeout, **env)
+        return result.returncode, time.time() - began
+
+    def start_loader(self, program=LOADER, **env):
+        return H.start(program, **env)
+
+    def probe(self, *args, timeout=60):
+        result = H.run(PROBE, list(args), timeout=timeout)
+        values = {}
+        for line in result.stdout.decode("utf-8", "replace").splitlines():
+            key, _, value = line.partition("=")
+            values[key] = value
+        return result.returncode, values
+
+    def find_window(self, timeout_ms=30000):
+        # A Wine program started at the very moment another one starts has
+        # been seen to hang now and then: try again rather than wait on it.
+        for attempt in range(3):
+            try:
+                code, values = self.probe("find", str(timeout_ms), timeout=timeout_ms / 1000 + 10)
+            except subprocess.TimeoutExpired:
+                continue
+            self.assertEqual(code, 0, "the loader window did not appear")
+            return values["hwnd"]
+        self.fail("the window probe never answered")
+
+    def click(self, hwnd, point):
+        _, info = self.probe("info", hwnd)
+        left, top = (int(v) for v in info["rect"].split(",")[:2])
+        subprocess.run(["xdotool", "mousemove", str(left + point[0]), str(top + point[1]),
+                        "sleep", "0.2", "click", "1"], env=H.env(), check=True)
+
+    def final_path(self, name="KovraLoader.exe"):
+        return os.path.join(H.temp_dir, name)
+
+    def temp_windows(self, name="KovraLoader.exe"):
+        return "C:\\users\\%s\\Temp\\%s" % (H.values["KOVRA_WINE_USER"], name)
+
+    def stats_kinds(self, log):
+        return [stats_type(e) for e in log.entries() if is_stats(e)]
+
+    # --- the road of one run --------------------------------------------------
+    def test_road_of_one_run(self):
+        data = installer_bytes(300000)
+        self.serve(data)
+        code, _ = self.run_loader(**self.loader_env(exit_code=5))
+        self.assertEqual(code, 1, "exit code after a completed installation")
+
+        entries = [e for e in self.nginx.wait_for(5) if is_stats(e) or is_installer(e)]
+        self.assertEqual([(e.method, stats_type(e) if is_stats(e) else e.path) for e in entries], [
+            ("GET", "run"),
+            ("HEAD", INSTALLER),
+            ("GET", INSTALLER),
+            ("GET", "downloaded"),
+            ("GET", "finished:5"),
+        ])
+        self.assertEqual(entries[1].header("User-Agent"), "KovraLoader")
+        self.assertEqual(entries[2].header("Range"), "bytes=0-")
+        self.assertEqual(entries[2].sent, len(data))
+
+        runs = read_record(self.record)
+        self.assertEqual(len(runs), 1, "the installer runs once")
+        run = runs[0]
+        self.assertEqual(run["exe"].lower(), self.temp_windows().lower())
+        self.assertEqual(run["sha256"], sha256(data))
+        self.assertTrue(run["cmdline"].endswith("--no-gui --only-kovra-icon"), run["cmdline"])
+        self.assertEqual(run["cwd"].rstrip("\\").lower(), self.temp_windows("").rstrip("\\").lower())
+        self.assertEqual(run["show"], "0", "started hidden")
+        self.assertFalse(os.path.exists(self.final_path()), "installer file deleted after it ran")
+        self.assertFalse(os.path.exists(self.final_path() + ".dul!"))
+
+    def test_second_start_exits_at_once_without_a_request(self):
+        self.serve(installer_bytes(100000), where="scripted")
+        # The first loader's download stalls: it is surely still running.
+        H.script(INSTALLER, default={"stall": 1000, "hold": 120})
+        first = self.start_loader(**self.loader_env(scripted=True))
+        self.find_window()
+        code, elapsed = self.run_loader(**self.loader_env(scripted=True))
+        self.assertEqual(code, 0)
+        self.assertIsNone(first.poll(), "the first loader goes on")
+        time.sleep(1)
+        # A loader past the single-instance check sends its run event before
+        # anything else: the one here is the first loader's.
+        kinds = self.stats_kinds(self.scripted)
+        self.assertEqual(kinds, ["run"], kinds)
+        self.kill_loaders()
+
+    # --- text pages -----------------------------------------------------------
+    def set_browser_recorder(self):
+        opened = os.path.join(WORK, "opened-%s.txt" % self._testMethodName)
+        if os.path.exists(opened):
+            os.remove(opened)
+        script = os.path.join(WORK, "record-browser.sh")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
+        os.chmod(script, 0o755)
+        H.reg("add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", script, "/f")
+        self.addCleanup(H.reg, "delete", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/f")
+        return opened
+
+    def test_text_page_opens_in_the_browser_and_ends(self):
+        opened = self.set_browser_recorder()
+        H.script(INSTALLER, default={"ctype": "text/html; charset=utf-8", "body": "<p>maintenance</p>"})
+        code, _ = self.run_loader(**self.loader_env(scripted=True))
+        self.assertEqual(code, 0)
+        deadline = time.time() + 20
+        while not os.path.exists(opened) and time.time() < deadline:
+            time.sleep(0.2)
+        with open(opened) as f:
+            self.assertIn("http://%s%s" % (H.download_host, INSTALLER), f.read())
+        self.assertEqual(self.stats_kinds(self.scripted), ["run"], "no event after the text page")
+        installer = [e for e in self.scripted.entries() if is_installer(e)]
+        self.assertEqual([e.method for e in installer], ["HEAD"], "no further attempt")
+
+    def test_redirect_to_a_local_path_is_never_handed_to_the_shell(self):
+        opened = self.set_browser_recorder()
+        # A Location naming a local program. The downloader takes it as a path
+        # on the same server, so at most that web page may be opened.
+        local = H.windows_path(STANDIN)
+        H.script(INSTALLER, default={"status": 302, "location": local})
+        resolved = "/" + local.replace("\\", "/")
+        H.script(resolved, default={"ctype": "text/plain", "body": "x"})
+        code, _ = self.run_loader(timeout=120, **self.loader_env(scripted=True))
+        self.assertEqual(code, 0)
+        deadline = time.time() + 20
+        while not os.path.exists(opened) and time.time() < deadline:
+            time.sleep(0.2)
+        with open(opened) as f:
+            self.assertEqual(f.read().split(), ["http://%s%s" % (H.download_host, resolved)])
+        self.assertEqual(read_record(self.record), [], "the local program never runs")
+
+    # --- retries ----------------------------------------------------------------
+    def test_retry_pauses_as_the_server_sees_them(self):
+        self.serve(installer_bytes(1000), where="scripted")
+        # Four bad statuses, then a HEAD that is never answered: after the 7 s
+        # receive time-out it counts as not sent. Then one more bad status.
+        steps = [{"method": "HEAD", "status": 500}] * 4 + [{"method": "HEAD", "silent": True, "hold": 30},
+                                                            {"method": "HEAD", "status": 503}]
+        H.script(INSTALLER, steps=steps)
+        code, _ = self.run_loader(timeout=180, **self.loader_env(scripted=True))
+        self.assertEqual(code, 1)
+        heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
+        self.assertEqual(len(heads), 7)
+        # Servers log an answer when it is done; the silent one is done when
+        # the loader gives up on it, 7 s after it arrived.
+        gaps = [b.time - a.time for a, b in zip(heads, heads[1:])]
+        silent_wait = gaps[3] - 8
+        self.assertGreater(silent_wait, 6, gaps)
+        self.assertLess(silent_wait, 10, gaps)
+        # 1, 2, 4, 8 s after bad statuses; after the unanswered HEAD the grown
+        # 16 s, and then 1 s again.
+        for gap, expected in zip(gaps[:3] + gaps[4:], [1, 2, 4, 16, 1]):
+            self.assertGreaterEqual(gap, expected - 0.05, gaps)
+            self.assertLess(gap, expected + 1.5, gaps)
+        self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
+
+    # --- resume -----------------------------------------------------------------
+    def test_resume_across_loader_runs(self):
+        data = installer_bytes(4000000)
+        self.serve(data, where="scripted")
+        H.script(INSTALLER, default={"rate": 500000})
+        first = self.start_loader(**self.loader_env(scripted=True))
+        partial = self.final_path() + ".dul!"
+        deadline = time.time() + 60
+        while time.time() < deadline and (not os.path.exists(partial) or os.path.getsize(partial) < 1000000):
+            time.sleep(0.1)
+        self.kill_loaders()
+        first.wait(timeout=30)
+        time.sleep(1)
+        have = os.path.getsize(partial)
+        self.assertGreater(have, 0)
+        self.assertLess(have, len(data))
+
+        H.reset_scripts()
+        second_log = H.scripted_log()
+        code, _ = self.run_loader(**self.loader_env(scripted=True))
+        self.assertEqual(code, 1)
+        gets = [e for e in second_log.entries() if is_installer(e) and e.method == "GET"]
+        self.assertEqual(len(gets), 1)
+        self.assertEqual(gets[0].header("Range"), "bytes=%d-" % have)
+        self.assertEqual(gets[0].status, 206)
+        self.assertEqual(gets[0].sent, len(data) - have, "only the missing bytes")
+        runs = read_record(self.record)
+        self.assertEqual(len(runs), 1)
+        self.assertEqual(runs[0]["sha256"], sha256(data))
+
+    # --- names, buttons, keys -------------------------------------------------
+    def test_loader_saved_under_another_name(self):
+        data = installer_bytes(1000)
+        self.serve(data)
+        other = os.path.join(WORK, "setup (1).exe")
+        shutil.copyfile(LOADER, other)
+        code, _ = self.run_loader(program=other, **self.loader_env())
+        self.assertEqual(code, 1)
+        runs = read_record(self.record)
+        self.assertEqual(len(runs), 1)
+        self.assertEqual(runs[0]["exe"].lower(), self.temp_windows("setup (1).exe").lower())
+        self.assertEqual(runs[0]["sha256"], sha256(data))
+        self.assertFalse(os.path.exists(self.final_path("setup (1).exe")))
+
+    def test_close_button_hides_and_the_job_finishes(self):
+        self.serve(installer_bytes(3000000), where="scripted")
+        H.script(INSTALLER, default={"rate": 600000})
+        loader = self.start_loader(**self.loader_env(scripted=True, exit_code=7))
+        hwnd = self.find_window()
+        time.sleep(1)  # past the fade-in
+        self.click(hwnd, CLOSE_BUTTON)
+        deadline = time.time() + 10
+        while time.time() < deadline and self.probe("info", hwnd)[1].get("visible") != "0":
+            time.sleep(0.2)
+        self.assertEqual(self.probe("info", hwnd)[1].get("visible"), "0", "hidden")
+        self.assertIsNone(loader.poll(), "the process goes on")
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
+
+    def test_minimise_button_and_escape(self):
+        self.serve(installer_bytes(3000000), where="scripted")
+        H.script(INSTALLER, default={"rate": 600000})
+        loader = self.start_loader(**self.loader_env(scripted=True))
+        hwnd = self.find_window()
+        time.sleep(1)
+        # Esc goes to the focused window: no effect at all.
+        self.click(hwnd, (100, 200))
+        subprocess.run(["xdotool", "key", "Escape"], env=H.env(), check=True)
+        time.sleep(1)
+        info = self.probe("info", hwnd)[1]
+        self.assertEqual((info["exists"], info["visible"], info["iconic"]), ("1", "1", "0"))
+        self.assertIsNone(loader.poll())
+        self.click(hwnd, MINIMISE_BUTTON)
+        deadline = time.time() + 10
+        while time.time() < deadline and self.probe("info", hwnd)[1].get("iconic") != "1":
+            time.sleep(0.2)
+        self.assertEqual(self.probe("info", hwnd)[1].get("iconic"), "1", "minimised")
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
+
+    # --- the installer launch -----------------------------------------------
+    def test_installer_deleted_before_launch_reruns_the_sequence(self):
+        data = installer_bytes(1000)
+        self.serve(data, where="scripted")
+        # The first "downloaded" event is answered slowly: time to delete the file.
+        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 4}])
+        loader = self.start_loader(**self.loader_env(scripted=True, exit_code=5))
+        deadline = time.time() + 60
+        while time.time() < deadline and not os.path.exists(self.final_path()):
+            time.sleep(0.02)
+        os.remove(self.final_path())
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual(self.stats_kinds(self.scripted),
+                         ["run", "downloaded", "downloaded", "finished:5", "finished:0"])
+        heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
+        self.assertEqual(len(heads), 2)
+        self.assertEqual(len(read_record(self.record)), 1)
+
+    def test_launch_refused_reports_its_error_code(self):
+        junk = hashlib.sha256(b"not a program").digest() * 100
+        self.serve(junk)
+        code, _ = self.run_loader(**self.loader_env())
+        self.assertEqual(code, 1)
+        kinds = self.stats_kinds(self.nginx)
+        self.assertEqual(kinds[:2], ["run", "downloaded"])
+        self.assertEqual(len(kinds), 3)
+        self.assertTrue(kinds[2].startswith("finished:"))
+        self.assertNotEqual(kinds[2], "finished:0", "the launch error code is reported")
+        self.assertEqual(read_record(self.record), [])
+        with open(self.final_path(), "rb") as f:
+            self.assertEqual(f.read(), junk, "the file is kept")
+
+    # --- progress text --------------------------------------------------------
+    def watch(self, hwnd, ms):
+        result = H.run(PROBE, ["watch", hwnd, str(ms)], timeout=ms / 1000 + 60)
+        seen = []
+        for line in result.stdout.decode("utf-8", "replace").splitlines():
+            text, _, bar = line.partition("\t")
+            seen.append((text.partition("=")[2], int(bar.partition("=")[2])))
+        return seen
+
+    def progress_from(self, data, have):
+        """Starts the loader with have bytes already downloaded by an earlier
+        run; the server then sends one more 10,240-byte read and stalls."""
+        path = self.serve(data, where="scripted")
+        partial = self.final_path() + ".dul!"
+        with open(partial, "wb") as f:
+            f.write(data[:have])
+        stamp = os.path.getmtime(path)
+        os.utime(partial, (stamp, stamp))
+        # Later attempts get nothing at all, however slowly the test looks.
+        H.script(INSTALLER, steps=[{"method": "GET", "stall": 10240, "hold": 60}],
+                 default={"stall": 0, "hold": 60})
+        loader = self.start_loader(**self.loader_env(scripted=True))
+        hwnd = self.find_window()
+        seen = self.watch(hwnd, 4000)
+        self.kill_loaders()
+        loader.wait(timeout=30)
+        gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+        self.assertEqual(gets[0].header("Range"), "bytes=%d-" % have)
+        return seen
+
+    def test_window_text_at_3_percent(self):
+        data = installer_bytes(1000000 - os.path.getsize(STANDIN))
+        self.assertEqual(len(data), 1000000)
+        # 29,999 of 1,000,000 bytes is 2 %: nothing is shown.
+        seen = self.progress_from(data, 29999 - 10240)
+        self.assertEqual(seen, [("", 0)])
+        self.clean_temp()
+        H.reset_scripts()
+        self.scripted.mark()
+        # 30,000 is 3 %: the title with the percentage, and the bar at 3.
+        seen = self.progress_from(data, 30000 - 10240)
+        self.assertEqual(seen[-1], (TITLE + " - 3%", 3))
+        self.assertLessEqual(set(seen), {("", 0), (TITLE + " - 3%", 3)})
+
+    def test_unknown_total_steps_the_bar_by_5(self):
+        self.serve(installer_bytes(600000), where="scripted")
+        # The HEAD answer has no length; the GET's does, so the job completes.
+        H.script(INSTALLER, steps=[{"method": "HEAD", "length": "none"}], default={"rate": 60000})
+        loader = self.start_loader(**self.loader_env(scripted=True))
+        hwnd = self.find_window()
+        seen = self.watch(hwnd, 1500)
+        bars = [bar for _, bar in seen if bar > 0]
+        self.assertGreater(len(bars), 3, seen)
+        for before, after in zip(bars, bars[1:]):
+            self.assertEqual(after, before % 100 + 5, bars)
+        self.assertEqual({text for text, _ in seen}, {""}, "no percentage without a total")
+        self.kill_loaders()
+        loader.wait(timeout=30)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

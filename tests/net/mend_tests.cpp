@@ -1,0 +1,334 @@
+// Behaviours the engine adds to keep bytes, requests and the disk sound:
+// bounded redirects, refused over-long texts, HEAD answers without a size,
+// no cache copy, https over a secure channel, bad ranges, time-outs.
+
+#include <doctest.h>
+
+#include "FixedHosts.h"
+#include "net/DownloadEvents.h"
+#include "net/FileTimes.h"
+#include "net/HttpDownloader.h"
+#include "tests/net/NetTestSupport.h"
+#include "tests/support/HarnessEnv.h"
+#include "tests/support/Process.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/ServerLog.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+using harness::Narrow;
+using nettest::EventLog;
+
+namespace {
+
+int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
+{
+    HttpDownloader downloader;
+    return downloader.Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
+}
+
+std::wstring CacheFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    REQUIRE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, path)));
+    return path;
+}
+
+// Cache files holding this marker (the start of a body).
+int CacheCopies(const std::string& marker)
+{
+    std::vector<std::wstring> files;
+    nettest::ListFiles(CacheFolder(), files);
+    int copies = 0;
+    for (const std::wstring& file : files)
+        if (harness::ReadWholeFile(file).find(marker) != std::string::npos)
+            ++copies;
+    return copies;
+}
+
+// A GET as a plain WinINet client makes it: flags 0, the body read through.
+void PlainGet(const std::wstring& name)
+{
+    UniqueHInternet session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    UniqueHInternet connection(::InternetConnectW(session.get(), KOVRA_DOWNLOAD_HOST, 80, nullptr, nullptr,
+                                                  INTERNET_SERVICE_HTTP, 0, 0));
+    UniqueHInternet request(::HttpOpenRequestW(connection.get(), L"GET", (L"/" + name).c_str(), nullptr, nullptr,
+                                               nullptr, 0, 0));
+    REQUIRE(::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0));
+    char buffer[10240];
+    DWORD read = 0;
+    while (::InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0) {
+    }
+}
+
+} // namespace
+
+TEST_SUITE("mends")
+{
+    TEST_CASE("redirects are bounded: ten are followed, the eleventh is refused")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"bound");
+        const std::string bytes = nettest::MakeBytes(3000, 81);
+        nettest::PutServerFile(nettest::ScriptedFile(L"bound.bin"), bytes, 2021, 6, 1, 0, 0, 0);
+        harness::ServerLog log("scripted");
+
+        EventLog ten;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/x/redirect=10/bound.bin"), folder, ten) == Ok);
+        CHECK(harness::ReadWholeFile(folder + L"bound.bin") == bytes);
+        auto requests = nettest::RequestsFor(log, "bound.bin", 12);
+        CHECK(nettest::Methods(requests) == "HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD GET");
+
+        log.Mark();
+        EventLog eleven;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/x/redirect=11/bound.bin"), folder + L"eleven.bin", eleven) == Failed);
+        CHECK(eleven.Summary() == "Message:Too many redirects");
+        requests = nettest::RequestsFor(log, "bound.bin", 11);
+        CHECK(nettest::Methods(requests) == "HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD");
+        CHECK_FALSE(nettest::Exists(folder + L"eleven.bin.dul!"));
+
+        // A Location pointing at itself ends the same way instead of looping.
+        REQUIRE(harness::ScriptPath(R"({"path": "/loop.bin", "default": {"status": 302, "location": "/loop.bin"}})"));
+        log.Mark();
+        EventLog loop;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/loop.bin"), folder, loop) == Failed);
+        CHECK(loop.Summary() == "Message:Too many redirects");
+        CHECK(nettest::RequestsFor(log, "/loop.bin", 11).size() == 11);
+        harness::ResetScripts();
+    }
+
+    TEST_CASE("texts over their capacity are refused, never cut into other names")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"capacity");
+        nettest::PutServerFile(nettest::ScriptedFile(L"cap.bin"), nettest::MakeBytes(2000, 82), 2021, 6, 2, 0, 0, 0);
+        harness::ServerLog log("scripted");
+
+        SUBCASE("URL pieces")
+        {
+            for (const std::wstring& url : {nettest::ScriptedUrl(L"/" + std::wstring(1100, L'a') + L"/cap.bin"),
+                                            L"http://" + std::wstring(600, L'h') + L"/cap.bin",
+                                            nettest::ScriptedUrl(L"/cap.bin?" + std::wstring(1100, L'q'))}) {
+                EventLog events;
+                CHECK(Fetch(url, folder, events) == Failed);
+                CHECK(events.Summary() == "Message:URL too long");
+            }
+            CHECK(nettest::RequestsFor(log, "cap.bin", 0).empty());
+        }
+        SUBCASE("a redirect to an over-long URL")
+        {
+            REQUIRE(harness::ScriptPath(R"({"path": "/long-redirect.bin", "default": {"status": 302, "location": "/)" +
+                                        std::string(1500, 'x') + R"("}})"));
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/long-redirect.bin"), folder, events) == Failed);
+            CHECK(events.Summary() == "Message:URL too long");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/long-redirect.bin", 1)) == "HEAD");
+            harness::ResetScripts();
+        }
+        SUBCASE("a target path without room for the temporary name")
+        {
+            const std::wstring target = folder + std::wstring(1100 - folder.size(), L't');
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/cap.bin"), target, events) == Failed);
+            CHECK(events.Summary() == "FileName:cap.bin TotalSize:2000 Message:Invalid target path");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/cap.bin", 1)) == "HEAD");
+
+            // A folder target and a URL without a file name.
+            EventLog nameless;
+            REQUIRE(harness::ScriptPath(R"({"path": "/", "default": {"body": "index"}})"));
+            CHECK(Fetch(nettest::ScriptedUrl(L"/"), folder, nameless) == Failed);
+            CHECK(nameless.Summary() == "FileName: TotalSize:5 Message:Invalid target path");
+            harness::ResetScripts();
+        }
+        SUBCASE("a file name over 511 characters")
+        {
+            const std::string name(600, 'n');
+            REQUIRE(harness::ScriptPath(R"({"path": "/)" + name + R"(", "default": {"body": "x"}})"));
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/" + harness::Widen(name)), folder, events) == Failed);
+            CHECK(events.Summary() == "Message:File name too long");
+            harness::ResetScripts();
+        }
+        SUBCASE("header values over their capacity count as absent")
+        {
+            // Last-Modified of 600 characters: not a time, so nothing is stamped.
+            const std::string date = "Wed, 21 Oct 2015 07:28:00 GMT" + std::string(571, ' ') + "x";
+            // text/html past the first 127 characters of Content-Type: not text.
+            const std::string type = "application/x-" + std::string(120, 'y') + "; q=text/html";
+            REQUIRE(harness::ScriptPath(R"({"path": "/cap.bin", "default": {"lm": ")" + date + R"(", "ctype": ")" +
+                                        type + R"("}})"));
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/cap.bin"), folder, events) == Ok);
+            CHECK(events.Summary() == "FileName:cap.bin TotalSize:2000 Progress*1 Completed");
+            CHECK(GetFileModificationTime((folder + L"cap.bin").c_str()) !=
+                  nettest::StampFor(2015, 10, 21, 7, 28, 0));
+            harness::ResetScripts();
+        }
+        SUBCASE("headers over the 20,480-byte buffer: the download still succeeds")
+        {
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/x/padheaders=30000/cap.bin"), folder, events) == Ok);
+            CHECK(events.Summary() == "FileName:cap.bin TotalSize:2000 Progress*1 Completed");
+            CHECK(harness::ReadWholeFile(folder + L"cap.bin") == nettest::MakeBytes(2000, 82));
+        }
+    }
+
+    TEST_CASE("a HEAD without a usable size: the GET's size decides, and no size means no file")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"nosize");
+        const std::string bytes = nettest::MakeBytes(70000, 83);
+        nettest::PutServerFile(nettest::ScriptedFile(L"nosize.bin"), bytes, 2021, 6, 3, 0, 0, 0);
+        const long long stamp = nettest::StampFor(2021, 6, 3, 0, 0, 0);
+        const std::wstring final = folder + L"nosize.bin";
+
+        for (const char* length : {"none", "0", "-5", "junk"}) {
+            CAPTURE(length);
+            ::DeleteFileW(final.c_str());
+            REQUIRE(harness::ScriptPath(R"({"path": "/nosize.bin", "steps": [{"method": "HEAD", "length": ")" +
+                                        std::string(length) + R"("}]})"));
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, events) == Ok);
+            CHECK(events.Summary() == "FileName:nosize.bin TotalSize:-1 Progress*7 Completed");
+            CHECK(harness::ReadWholeFile(final) == bytes);
+            CHECK(GetFileModificationTime(final.c_str()) == stamp);
+        }
+
+        // 2 GiB or more does not fit the 32-bit sizes: refused before any event.
+        for (const char* length : {"2147483647", "3000000000", "99999999999999999999"}) {
+            CAPTURE(length);
+            REQUIRE(harness::ScriptPath(R"({"path": "/nosize.bin", "steps": [{"method": "HEAD", "length": ")" +
+                                        std::string(length) + R"("}]})"));
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, events) == Failed);
+            CHECK(events.Summary() == "Message:File too large");
+            CHECK_FALSE(nettest::Exists(final + L".dul!"));
+        }
+
+        // A partial file cannot be judged without the size: it starts over.
+        ::DeleteFileW(final.c_str());
+        harness::ServerLog log("scripted");
+        EventLog stopped;
+        stopped.stopEvent = Progress;
+        stopped.stopAtBytes = 20480;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, stopped) == Failed);
+        REQUIRE(nettest::SizeOf(final + L".dul!") == 20480);
+        REQUIRE(harness::ScriptPath(R"({"path": "/nosize.bin", "steps": [{"method": "HEAD", "length": "none"}]})"));
+        EventLog restarted;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, restarted) == Ok);
+        CHECK(harness::ReadWholeFile(final) == bytes);
+        const auto requests = nettest::RequestsFor(log, "/nosize.bin", 4);
+        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        CHECK(requests[3].Header("Range") == "bytes=0-");
+
+        // Neither answer has a size: however much came, it is not renamed.
+        ::DeleteFileW(final.c_str());
+        EventLog unknown;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/x/length=none;norange/nosize.bin"), folder, unknown) == Failed);
+        CHECK(unknown.LastMessage() == L"File size unknown");
+        CHECK(unknown.LastProgress() == 70000);
+        CHECK_FALSE(nettest::Exists(final));
+        CHECK(nettest::IsHidden(final + L".dul!"));
+        harness::ResetScripts();
+    }
+
+    TEST_CASE("a 206 that does not say where its bytes go, or leaves a gap, is refused")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"badrange");
+        const std::string bytes = nettest::MakeBytes(5000, 84);
+        nettest::PutServerFile(nettest::ScriptedFile(L"range.bin"), bytes, 2021, 6, 4, 0, 0, 0);
+        const std::wstring temp = folder + L"range.bin.dul!";
+        struct Row {
+            int offset;
+            const char* crange;
+        } rows[] = {{0, "bytes 100-4999/5000"}, {1000, "bytes 1100-4999/5000"}, {1000, "junk"}, {1000, ""},
+                    {1000, "bytes */5000"}};
+        for (const Row& row : rows) {
+            CAPTURE(row.crange);
+            if (row.offset > 0) {
+                REQUIRE(harness::WriteWholeFile(temp, bytes.substr(0, static_cast<size_t>(row.offset))));
+                REQUIRE(StampFileTimes(temp.c_str(), nettest::StampFor(2021, 6, 4, 0, 0, 0)));
+            }
+            REQUIRE(harness::ScriptPath(R"({"path": "/range.bin", "steps": [{"method": "GET", "crange": ")" +
+                                        std::string(row.crange) + R"("}]})"));
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/range.bin"), folder, events) == Failed);
+            CHECK(events.Summary() == "FileName:range.bin TotalSize:5000 Message:Unexpected Content-Range");
+            // What was there stays, and nothing lands past it.
+            CHECK(harness::ReadWholeFile(temp) == bytes.substr(0, static_cast<size_t>(row.offset)));
+        }
+        harness::ResetScripts();
+    }
+
+    TEST_CASE("no copy of the body is left in the platform's cache")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"cache");
+        // Bodies of this run only: the cache outlives a run.
+        const unsigned seed = ::GetTickCount();
+        const std::string engine = nettest::MakeBytes(200000, seed);
+        const std::string plain = nettest::MakeBytes(200000, seed + 1);
+        nettest::PutServerFile(nettest::NginxFile(L"cache-engine.bin"), engine, 2021, 6, 5, 0, 0, 0);
+        nettest::PutServerFile(nettest::NginxFile(L"cache-plain.bin"), plain, 2021, 6, 5, 0, 0, 0);
+
+        EventLog events;
+        CHECK(Fetch(nettest::NginxUrl(L"cache-engine.bin"), folder, events) == Ok);
+        CHECK(harness::ReadWholeFile(folder + L"cache-engine.bin") == engine);
+        CHECK(CacheCopies(engine.substr(0, 4096)) == 0);
+
+        // The same search finds the copy a plain client leaves.
+        PlainGet(L"cache-plain.bin");
+        CHECK(CacheCopies(plain.substr(0, 4096)) == 1);
+    }
+
+    TEST_CASE("https goes over a secure channel, never as plain text")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"https");
+        nettest::PutServerFile(nettest::ScriptedFile(L"tls.bin"), "secret", 2021, 6, 6, 0, 0, 0);
+        harness::ServerLog log("scripted");
+        EventLog events;
+        const std::wstring url = L"https://127.0.0.1:" + std::to_wstring(harness::ScriptedPort()) + L"/tls.bin";
+        CHECK(Fetch(url, folder, events) == HeadNotSent);
+        CHECK(events.events.empty());
+        const auto seen = nettest::RequestsFor(log, "TLS-HANDSHAKE", 1);
+        CHECK(seen.size() >= 1);
+        CHECK(nettest::RequestsFor(log, "tls.bin", 0).empty());
+    }
+}
+
+TEST_SUITE("timeouts")
+{
+    TEST_CASE("a stalled body fails after the time-out, keeping what came")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"stall");
+        const std::string bytes = nettest::MakeBytes(100000, 87);
+        nettest::PutServerFile(nettest::ScriptedFile(L"stall.bin"), bytes, 2021, 6, 7, 0, 0, 0);
+        EventLog events;
+        harness::ServerLog log("scripted");
+        const ULONGLONG began = ::GetTickCount64();
+        CHECK(Fetch(nettest::ScriptedUrl(L"/x/stall=20480;hold=90/stall.bin"), folder, events) == Failed);
+        const ULONGLONG elapsed = ::GetTickCount64() - began;
+        MESSAGE("stalled body: the call returned after " << elapsed << " ms");
+        CHECK(elapsed < 45000); // the server holds for 90 s
+        CHECK(events.LastMessage() == L"Error during downloading, network error");
+        CHECK(harness::ReadWholeFile(folder + L"stall.bin.dul!") == bytes.substr(0, 20480));
+        // The server lets go once the engine has closed: nothing is left
+        // to land in the log after this test.
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "stall.bin", 2)) == "HEAD GET");
+    }
+
+    TEST_CASE("a silent server: the HEAD counts as not sent after the time-out")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"silent");
+        EventLog events;
+        harness::ServerLog log("scripted");
+        const ULONGLONG began = ::GetTickCount64();
+        CHECK(Fetch(nettest::ScriptedUrl(L"/x/silent;hold=90/silent.bin"), folder, events) == HeadNotSent);
+        const ULONGLONG elapsed = ::GetTickCount64() - began;
+        MESSAGE("silent server: the call returned after " << elapsed << " ms");
+        CHECK(elapsed < 45000);
+        CHECK(events.events.empty());
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "silent.bin", 1)) == "HEAD");
+    }
+}

@@ -1,0 +1,106 @@
+// A temporary file that cannot take the final name: the message, the
+// statistics event (once per process, counted in nginx's log) and the
+// temporary file kept for the next call. Runs in a process of its own, since
+// the event is sent once per process.
+
+#include <doctest.h>
+
+#include "net/DownloadEvents.h"
+#include "net/FileTimes.h"
+#include "net/HttpDownloader.h"
+#include "tests/net/NetTestSupport.h"
+#include "tests/support/HarnessEnv.h"
+#include "tests/support/Process.h"
+#include "tests/support/ServerLog.h"
+
+#include <windows.h>
+
+#include <string>
+
+using nettest::EventLog;
+
+namespace {
+
+size_t RenameEvents(const harness::ServerLog& log)
+{
+    size_t count = 0;
+    for (const harness::LogEntry& entry : log.Entries())
+        if (entry.target.find("type=qloader_err_dultoexe") != std::string::npos)
+            ++count;
+    return count;
+}
+
+// The event is sent before the download returns; nginx logs it a moment later.
+size_t WaitRenameEvents(const harness::ServerLog& log)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    while (RenameEvents(log) == 0 && ::GetTickCount64() < deadline)
+        ::Sleep(30);
+    ::Sleep(300);
+    return RenameEvents(log);
+}
+
+} // namespace
+
+TEST_SUITE("rename")
+{
+    TEST_CASE("rename failures: message, one statistics event per process, the temporary file kept")
+    {
+        const std::wstring folder = nettest::FreshFolder(L"rename");
+        const std::string bytes = nettest::MakeBytes(30000, 91);
+        nettest::PutServerFile(nettest::NginxFile(L"ren.bin"), bytes, 2021, 7, 1, 0, 0, 0);
+        const long long stamp = nettest::StampFor(2021, 7, 1, 0, 0, 0);
+        const std::wstring url = nettest::NginxUrl(L"ren.bin");
+        const std::wstring final = folder + L"ren.bin";
+        const std::wstring temp = final + L".dul!";
+        harness::ServerLog stats("nginx");
+        HttpDownloader downloader;
+
+        // The final path is a folder.
+        REQUIRE(::CreateDirectoryW(final.c_str(), nullptr));
+        EventLog first;
+        CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &first) == Failed);
+        CHECK(first.Summary() == "FileName:ren.bin TotalSize:30000 Progress*3 Message:Error during renaming tmp file");
+        CHECK(harness::ReadWholeFile(temp) == bytes);
+        CHECK(nettest::IsHidden(temp));
+        CHECK(GetFileModificationTime(temp.c_str()) == stamp);
+        CHECK((nettest::Attributes(final) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        CHECK(WaitRenameEvents(stats) == 1);
+
+        // Again, now from the complete temporary file: no GET, no second event.
+        EventLog second;
+        harness::ServerLog log("nginx");
+        CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &second) == Failed);
+        CHECK(second.Summary() == "FileName:ren.bin TotalSize:30000 Message:Error during renaming tmp file");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin", 1)) == "HEAD");
+        CHECK(harness::ReadWholeFile(temp) == bytes);
+
+        // The final file held open by another program.
+        REQUIRE(::RemoveDirectoryW(final.c_str()));
+        REQUIRE(harness::WriteWholeFile(final, "old installer"));
+        {
+            UniqueFileHandle held(::CreateFileW(final.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                0, nullptr));
+            REQUIRE(held);
+            EventLog third;
+            CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &third) == Failed);
+            CHECK(third.LastMessage() == L"Error during renaming tmp file");
+            CHECK(harness::ReadWholeFile(final) == "old installer");
+            CHECK(harness::ReadWholeFile(temp) == bytes);
+        }
+        ::Sleep(500); // a late second event would show by now
+        CHECK(RenameEvents(stats) == 1);
+
+        // Released: the next call finishes the job without fetching again.
+        EventLog fourth;
+        log.Mark();
+        CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &fourth) == Ok);
+        CHECK(fourth.Summary() == "FileName:ren.bin TotalSize:30000 Completed");
+        CHECK(harness::ReadWholeFile(final) == bytes);
+        CHECK(GetFileModificationTime(final.c_str()) == stamp);
+        CHECK_FALSE(nettest::IsHidden(final));
+        CHECK_FALSE(nettest::Exists(temp));
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin", 1)) == "HEAD");
+        CHECK(RenameEvents(stats) == 1);
+    }
+}

@@ -1,0 +1,182 @@
+// A partial or complete temporary file belongs to one version of the
+// server's file (its Last-Modified time, stamped on it). The scripted server
+// swaps the file between and during calls: other bytes, other time, smaller
+// and larger; the result must always be exactly the server's current file.
+
+#include <doctest.h>
+
+#include "net/DownloadEvents.h"
+#include "net/FileTimes.h"
+#include "net/HttpDownloader.h"
+#include "tests/net/NetTestSupport.h"
+#include "tests/support/HarnessEnv.h"
+#include "tests/support/Process.h"
+#include "tests/support/ScriptedServer.h"
+#include "tests/support/ServerLog.h"
+
+#include <string>
+
+using nettest::EventLog;
+
+namespace {
+
+struct Version {
+    std::string bytes;
+    int day; // 2021-05-<day> 10:00:00 UTC
+
+    void Serve(const std::wstring& name) const
+    {
+        nettest::PutServerFile(nettest::ScriptedFile(name), bytes, 2021, 5, day, 10, 0, 0);
+    }
+    long long Stamp() const { return nettest::StampFor(2021, 5, day, 10, 0, 0); }
+    std::string Date() const { return nettest::HttpDateText(2021, 5, day, 10, 0, 0); }
+};
+
+int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
+{
+    HttpDownloader downloader;
+    return downloader.Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
+}
+
+// A first call of version a, stopped by the callback once `stopAt` bytes are in.
+void LeaveTemp(const std::wstring& name, const std::wstring& folder, const Version& a, int stopAt)
+{
+    a.Serve(name);
+    EventLog events;
+    events.stopEvent = Progress;
+    events.stopAtBytes = stopAt;
+    CHECK(Fetch(nettest::ScriptedUrl(L"/" + name), folder, events) == Failed);
+    const std::wstring temp = folder + name + L".dul!";
+    REQUIRE(harness::ReadWholeFile(temp) == a.bytes.substr(0, static_cast<size_t>(stopAt)));
+    REQUIRE(GetFileModificationTime(temp.c_str()) == a.Stamp());
+}
+
+void CheckFinal(const std::wstring& final, const Version& v)
+{
+    CHECK(harness::ReadWholeFile(final) == v.bytes);
+    CHECK(GetFileModificationTime(final.c_str()) == v.Stamp());
+    CHECK_FALSE(nettest::IsHidden(final));
+    CHECK_FALSE(nettest::Exists(final + L".dul!"));
+}
+
+} // namespace
+
+TEST_SUITE("versions")
+{
+    TEST_CASE("a partial file of one version is never completed with another's bytes")
+    {
+        const Version a{nettest::MakeBytes(100000, 31), 1};
+        const Version others[] = {
+            {nettest::MakeBytes(100000, 32), 2}, // same size
+            {nettest::MakeBytes(150000, 33), 3}, // larger
+            {nettest::MakeBytes(50000, 34), 4},  // smaller
+            {nettest::MakeBytes(20000, 35), 5},  // smaller than the part already here
+        };
+        for (const Version& b : others) {
+            CAPTURE(b.bytes.size());
+            const std::wstring folder = nettest::FreshFolder(L"partial-other");
+            harness::ServerLog log("scripted");
+            LeaveTemp(L"ver.bin", folder, a, 30720);
+            b.Serve(L"ver.bin");
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/ver.bin"), folder, events) == Ok);
+            CheckFinal(folder + L"ver.bin", b);
+            const auto requests = nettest::RequestsFor(log, "/ver.bin", 4);
+            REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+            CHECK(requests[3].Header("Range") == "bytes=0-");
+            CHECK_FALSE(requests[3].HasHeader("If-Range"));
+        }
+    }
+
+    TEST_CASE("a complete temporary file of another version is never renamed into place")
+    {
+        const Version a{nettest::MakeBytes(60000, 41), 6};
+        const Version others[] = {
+            {nettest::MakeBytes(60000, 42), 7}, // same size: only the time tells
+            {nettest::MakeBytes(40000, 43), 8}, // smaller: the old file is "not smaller than the total"
+            {nettest::MakeBytes(90000, 44), 9},
+        };
+        for (const Version& b : others) {
+            CAPTURE(b.bytes.size());
+            const std::wstring folder = nettest::FreshFolder(L"whole-other");
+            harness::ServerLog log("scripted");
+            LeaveTemp(L"whole.bin", folder, a, 60000);
+            b.Serve(L"whole.bin");
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/whole.bin"), folder, events) == Ok);
+            CheckFinal(folder + L"whole.bin", b);
+            const auto requests = nettest::RequestsFor(log, "/whole.bin", 4);
+            REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+            CHECK(requests[3].Header("Range") == "bytes=0-");
+        }
+    }
+
+    TEST_CASE("the file changes between HEAD and GET: If-Range brings the new one whole")
+    {
+        const Version a{nettest::MakeBytes(100000, 51), 10};
+        const Version b{nettest::MakeBytes(90000, 52), 11};
+        const std::wstring folder = nettest::FreshFolder(L"if-range");
+        harness::ServerLog log("scripted");
+        LeaveTemp(L"race.bin", folder, a, 30720);
+        b.Serve(L"race.bin");
+        // The HEAD still describes version a; the GET meets version b.
+        REQUIRE(harness::ScriptPath(R"({"path": "/race.bin", "steps": [{"method": "HEAD", "lm": ")" + a.Date() +
+                                    R"(", "length": "100000"}]})"));
+        EventLog events;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/race.bin"), folder, events) == Ok);
+        CHECK(events.FirstProgress() > 0);
+        CHECK(events.FirstProgress() <= 10240); // from 0 again
+        CHECK(events.LastProgress() == 90000);
+        CHECK(events.LastEvent() == Completed);
+        CheckFinal(folder + L"race.bin", b);
+        const auto requests = nettest::RequestsFor(log, "/race.bin", 4);
+        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        CHECK(requests[3].Header("Range") == "bytes=30720-");
+        CHECK(requests[3].Header("If-Range") == a.Date());
+        CHECK(requests[3].status == 200);
+        harness::ResetScripts();
+    }
+
+    TEST_CASE("a server that ignores If-Range: another version's part is refused, the next call starts over")
+    {
+        const Version a{nettest::MakeBytes(100000, 61), 12};
+        const Version b{nettest::MakeBytes(110000, 62), 13};
+        const std::wstring folder = nettest::FreshFolder(L"no-if-range");
+        const std::wstring temp = folder + L"deaf.bin.dul!";
+        harness::ServerLog log("scripted");
+        LeaveTemp(L"deaf.bin", folder, a, 30720);
+        b.Serve(L"deaf.bin");
+        REQUIRE(harness::ScriptPath(R"({"path": "/deaf.bin", "steps": [{"method": "HEAD", "lm": ")" + a.Date() +
+                                    R"(", "length": "100000"}, {"method": "GET", "noifrange": true}]})"));
+        EventLog events;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/deaf.bin"), folder, events) == Failed);
+        CHECK(events.Summary() == "FileName:deaf.bin TotalSize:100000 Message:File changed on the server");
+        CHECK(nettest::SizeOf(temp) == 0);
+        CHECK_FALSE(nettest::Exists(folder + L"deaf.bin"));
+        auto requests = nettest::RequestsFor(log, "/deaf.bin", 4);
+        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        CHECK(requests[3].status == 206); // the server did send the other version's part
+
+        EventLog again;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/deaf.bin"), folder, again) == Ok);
+        CheckFinal(folder + L"deaf.bin", b);
+        harness::ResetScripts();
+    }
+
+    TEST_CASE("an unchanged file is continued through the same check")
+    {
+        const Version a{nettest::MakeBytes(70000, 71), 14};
+        const std::wstring folder = nettest::FreshFolder(L"unchanged");
+        harness::ServerLog log("scripted");
+        LeaveTemp(L"same.bin", folder, a, 40960);
+        EventLog events;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/same.bin"), folder, events) == Ok);
+        CHECK(events.FirstProgress() > 40960);
+        CheckFinal(folder + L"same.bin", a);
+        const auto requests = nettest::RequestsFor(log, "/same.bin", 4);
+        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        CHECK(requests[3].Header("Range") == "bytes=40960-");
+        CHECK(requests[3].Header("If-Range") == a.Date());
+        CHECK(requests[3].status == 206);
+    }
+}
