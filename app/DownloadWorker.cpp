@@ -95,19 +95,20 @@ void LoaderDialog::UpdateProgress()
     if (!::IsWindow(window))
         return;
     HWND bar = progressBar.Window();
-    const bool totalKnown = totalBytes != kUnknownTotal;
-    const int position = totalKnown ? 0 : static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
-    const int percent = ProgressPercent(doneBytes, totalBytes, position);
-    if (!IsShownPercent(percent))
+    if (totalBytes == kUnknownTotal) {
+        // No total: the bar steps on from where it stands, every chunk.
+        const int position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
+        ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(doneBytes, totalBytes, position)), 0);
         return;
-    // Every message to the window waits for its thread; one that would show
-    // the same text and bar again is not sent at all.
-    if (totalKnown && percent == shownPercent)
+    }
+    const int percent = ProgressPercent(doneBytes, totalBytes, 0);
+    // A message that would show the same text and bar again is not sent at
+    // all, and the others are posted: a message sent across threads waits
+    // for the window to redraw, which would hold up the download.
+    if (!IsShownPercent(percent) || percent == shownPercent)
         return;
     shownPercent = percent;
-    if (totalKnown)
-        ::SetWindowTextW(window, ProgressWindowText(percent).c_str());
-    ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+    ::PostMessageW(window, kShowProgressMessage, static_cast<WPARAM>(percent), 0);
 }
 
 void LoaderDialog::ShowInstallingLook()

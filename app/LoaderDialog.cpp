@@ -6,6 +6,9 @@
 #include "ui/CaptionDrawing.h"
 #include "ui/ControlLayout.h"
 
+#include "app/ProgressText.h"
+
+#include <commctrl.h>
 #include <process.h>
 
 namespace {
@@ -48,6 +51,9 @@ MessageResult LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
     case kEndJobMessage:
         ::EndDialog(Window(), static_cast<INT_PTR>(static_cast<int>(wParam)));
         return Handled(0);
+    case kShowProgressMessage:
+        ShowProgress(static_cast<int>(wParam));
+        return Handled(0);
     default:
         break;
     }
@@ -70,6 +76,12 @@ void LoaderDialog::InitControls()
     // Without a worker nothing would ever end the dialog.
     if (!workerThread)
         ::EndDialog(Window(), kWorkerNotStarted);
+}
+
+void LoaderDialog::ShowProgress(int percent)
+{
+    ::SetWindowTextW(Window(), ProgressWindowText(percent).c_str());
+    ::SendMessageW(progressBar.Window(), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
 
 void LoaderDialog::EndJob(int result)

@@ -29,6 +29,9 @@ public:
     // nest downloads without end).
     static const int kMaxInstallerReruns = 3;
 
+    // Posted by the worker: show this percentage (wParam).
+    static const UINT kShowProgressMessage = WM_APP + 2;
+
 protected:
     MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void DrawBeforeChildren(GpGraphics* graphics) override;
@@ -43,6 +46,8 @@ private:
     void DownloadWorker();
     static bool OnDownloadEvent(void* context, int event, void* data);
     void UpdateProgress();
+    // On the window's thread: the window text and the bar for a percentage.
+    void ShowProgress(int percent);
     int RunInstaller();
     void ShowInstallingLook();
     void EndJob(int result);

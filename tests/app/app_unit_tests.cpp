@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,11 @@ TEST_SUITE("progress")
         CHECK(ProgressPercent(0xFFFFFFFEu, 0xFFFFFFFEu, 0) == 100);
         CHECK(ProgressPercent(1, 3, 0) == 33);
         CHECK(ProgressPercent(2147483647u, 4294967294u, 0) == 50);
+        // Far more than announced (a HEAD of 1 byte, a GET of 22 MB) stays a
+        // large percentage instead of wrapping to a negative one.
+        CHECK(ProgressPercent(22000000u, 1u, 0) == INT_MAX);
+        CHECK(ProgressPercent(0xFFFFFFFEu, 1u, 0) == INT_MAX);
+        CHECK(ProgressPercent(21474836u, 1u, 0) == 2147483600);
     }
 
     TEST_CASE("a total of 0 shows nothing")

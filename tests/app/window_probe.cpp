@@ -3,6 +3,8 @@
 //   window_probe find <timeoutMs>          the loader window's handle, once shown
 //                                          (only windows of live processes)
 //   window_probe none <timeoutMs>          waits until no loader window is left
+//   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
+//                                          visible layered window first shows
 //   window_probe info <hwnd>               visible, iconic, text, rect, bar position
 //   window_probe watch <hwnd> <ms>         every change of text or bar position
 //   window_probe gone <hwnd> <timeoutMs>   waits until the window no longer exists
@@ -65,6 +67,23 @@ BOOL CALLBACK FindLoader(HWND window, LPARAM found)
     return TRUE;
 }
 
+BOOL CALLBACK FindLayered(HWND window, LPARAM found)
+{
+    if ((::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED) && ::IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+unsigned long long UnixMilliseconds()
+{
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return (ticks - 116444736000000000ull) / 10000;
+}
+
 HWND ParseWindow(const wchar_t* text)
 {
     return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(std::wcstoull(text, nullptr, 10)));
@@ -87,6 +106,21 @@ int wmain(int argc, wchar_t** argv)
                 return 0;
             }
             ::Sleep(50);
+        } while (::GetTickCount64() < deadline);
+        return 1;
+    }
+    if (command == L"first-visible") {
+        const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
+        std::printf("ready=%llu\n", UnixMilliseconds());
+        std::fflush(stdout);
+        do {
+            HWND found = nullptr;
+            ::EnumWindows(FindLayered, reinterpret_cast<LPARAM>(&found));
+            if (found) {
+                std::printf("visible=%llu\n", UnixMilliseconds());
+                return 0;
+            }
+            ::Sleep(1);
         } while (::GetTickCount64() < deadline);
         return 1;
     }

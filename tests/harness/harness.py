@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Starts and stops what the tests run against, for one build folder.
 
-  harness.py start --state DIR --download-host H --stats-host H
+  harness.py start --state DIR --download-host H --stats-host H [--download-rate B]
   harness.py stop  --state DIR
 
 start makes a fresh Wine prefix (Arial mapped to Liberation Sans), starts a
@@ -134,7 +134,8 @@ def start(args):
     user = "user root;" if os.geteuid() == 0 else ""
     for key, value in {"@DIR@": nginx_dir, "@WWW@": www, "@PORT@": str(nginx_port),
                        "@SCRIPTED_PORT@": str(scripted_port), "@USER@": user,
-                       "@DOWNLOAD_HOST@": args.download_host, "@STATS_HOST@": args.stats_host}.items():
+                       "@DOWNLOAD_HOST@": args.download_host, "@STATS_HOST@": args.stats_host,
+                       "@DOWNLOAD_RATE@": "limit_rate %d;" % args.download_rate if args.download_rate else ""}.items():
         conf = conf.replace(key, value)
     conf_path = os.path.join(nginx_dir, "nginx.conf")
     with open(conf_path, "w") as f:
@@ -211,6 +212,8 @@ def main():
     parser.add_argument("--state", required=True)
     parser.add_argument("--download-host", default="download.kovra.example")
     parser.add_argument("--stats-host", default="stat.kovra.example")
+    parser.add_argument("--download-rate", type=int, default=0,
+                        help="bytes a second nginx sends of a download (0: no limit); the demo slows down to be seen")
     args = parser.parse_args()
     if args.command == "start":
         start(args)
