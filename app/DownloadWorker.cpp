@@ -30,13 +30,14 @@ void LoaderDialog::RunJob()
 
 void LoaderDialog::DownloadWorker()
 {
+    // Without a usable target (no temporary folder or no own name) the
+    // installer would land under a name it is never run from, and every
+    // attempt would fail the same way: give up at once.
+    if (targetPath.empty())
+        return;
     RetrySchedule schedule;
     for (;;) {
-        // Without a usable target (no temporary folder or no own name) the
-        // installer could land under a name it is never run from.
-        const int result = targetPath.empty()
-                               ? static_cast<int>(DownloadResult::Failed)
-                               : downloader.Download(installerUrl.c_str(), targetPath.c_str(), OnDownloadEvent, this);
+        const int result = downloader.Download(installerUrl.c_str(), targetPath.c_str(), OnDownloadEvent, this);
         if (textPageAnswered)
             return;
         if (result == DownloadResult::Ok)

@@ -50,10 +50,11 @@ def padded_installer(standin, size, path):
             left -= len(block)
 
 
-def linux_pid(name, timeout=30):
-    """The Linux process that runs the program started as bin/<name> (the
-    installer the loader runs has the loader's own name, in the temporary
-    folder)."""
+def linux_pid(program, prefix, timeout=30):
+    """The Linux process that runs the Windows program at path program in the
+    Wine prefix prefix (other builds on the machine may run one of the same
+    name)."""
+    wanted = os.path.realpath(program)
     deadline = time.time() + timeout
     while time.time() < deadline:
         for pid in os.listdir("/proc"):
@@ -62,10 +63,18 @@ def linux_pid(name, timeout=30):
             try:
                 with open("/proc/%s/cmdline" % pid, "rb") as f:
                     command = f.read().split(b"\0")[0].decode("utf-8", "replace")
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    environment = f.read().split(b"\0")
             except OSError:
                 continue
-            # The program's own process (not the "wine" that started it).
-            if command.replace("\\", "/").lower().endswith("/bin/" + name.lower()):
+            # The program's own process (not the "wine" that started it), by
+            # its Unix path or its Z: drive path.
+            command = command.replace("\\", "/")
+            if command[:2].lower() == "z:":
+                command = command[2:]
+            if command != wanted:
+                continue
+            if ("WINEPREFIX=" + prefix).encode() in environment:
                 return int(pid)
         time.sleep(0.05)
     return None
@@ -157,13 +166,14 @@ class Bench:
         while not os.path.exists(record) and time.time() < deadline:
             time.sleep(0.1)
         time.sleep(1.5)
-        loader_share = core_share(linux_pid("KovraLoader.exe"), self.xvfb, seconds)
+        loader_share = core_share(linux_pid(self.program("KovraLoader.exe"), self.values["WINEPREFIX"]), self.xvfb,
+                                  seconds)
         loader.wait(timeout=120)
 
         bare = subprocess.Popen(["wine", self.program("kovra-bench-bare-window.exe"), "animate", str(seconds + 4)],
                                 env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-        pid = linux_pid("kovra-bench-bare-window.exe")
+        pid = linux_pid(self.program("kovra-bench-bare-window.exe"), self.values["WINEPREFIX"])
         time.sleep(1.5)
         bare_share = core_share(pid, self.xvfb, seconds)
         bare.wait(timeout=60)

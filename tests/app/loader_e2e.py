@@ -286,6 +286,30 @@ class LoaderTest(unittest.TestCase):
             self.assertLess(gap, expected + 1.5, gaps)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
+    def test_no_temporary_folder_gives_up_at_once(self):
+        # A temporary folder the platform refuses to give (Wine: longer than
+        # MAX_PATH) leaves no usable target: no download, no installer.
+        self.serve(installer_bytes(1000))
+        saved = {}
+        for name in ("TEMP", "TMP"):
+            query = H.reg("query", r"HKCU\Environment", "/v", name).stdout.decode("utf-8", "replace")
+            words = [line.split(None, 2) for line in query.splitlines() if line.strip().startswith(name)]
+            saved[name] = words[0][1:] if words else None
+            H.reg("add", r"HKCU\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d", "C:\\" + "folder\\" * 40, "/f")
+
+        def restore():
+            for name, value in saved.items():
+                if value:
+                    H.reg("add", r"HKCU\Environment", "/v", name, "/t", value[0], "/d", value[1], "/f")
+                else:
+                    H.reg("delete", r"HKCU\Environment", "/v", name, "/f")
+        self.addCleanup(restore)
+        code, elapsed = self.run_loader(timeout=120, **self.loader_env())
+        self.assertEqual(code, 1)
+        entries = self.nginx.wait_for(1)
+        self.assertEqual([stats_type(e) if is_stats(e) else e.method for e in entries], ["run"])
+        self.assertEqual(read_record(self.record), [])
+
     # --- resume -----------------------------------------------------------------
     def test_resume_across_loader_runs(self):
         data = installer_bytes(4000000)
