@@ -25,7 +25,7 @@ const UINT kEndJobMessage = WM_APP + 1;
 LoaderDialog::LoaderDialog()
     : caption(kDownloadingCaption),
       installerUrl(std::wstring(L"http://") + KOVRA_DOWNLOAD_HOST + L"/KovraInstallerD1.exe"),
-      targetPath(MakeTargetPath(GetTempDirectory(), GetOwnFileName()))
+      targetPath(ChooseTargetPath(GetTempDirectory(), GetOwnPath()))
 {
 }
 

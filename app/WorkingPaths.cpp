@@ -19,7 +19,7 @@ std::wstring GetTempDirectory()
     }
 }
 
-std::wstring GetOwnFileName(size_t firstBufferChars)
+std::wstring GetOwnPath(size_t firstBufferChars)
 {
     std::vector<wchar_t> buffer(firstBufferChars ? firstBufferChars : 1);
     for (;;) {
@@ -27,14 +27,18 @@ std::wstring GetOwnFileName(size_t firstBufferChars)
         if (length == 0)
             return std::wstring();
         // A cut path fills the buffer completely.
-        if (length < buffer.size()) {
-            const std::wstring full(buffer.data(), length);
-            return std::wstring(::PathFindFileNameW(full.c_str()));
-        }
+        if (length < buffer.size())
+            return std::wstring(buffer.data(), length);
         if (buffer.size() >= 32768 * 2)
             return std::wstring();
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::wstring GetOwnFileName(size_t firstBufferChars)
+{
+    const std::wstring path = GetOwnPath(firstBufferChars);
+    return path.empty() ? path : std::wstring(::PathFindFileNameW(path.c_str()));
 }
 
 std::wstring GetDirectoryPart(const std::wstring& path)
@@ -52,4 +56,13 @@ std::wstring MakeTargetPath(const std::wstring& tempDirectory, const std::wstrin
     if (tempDirectory.empty() || ownFileName.empty())
         return std::wstring();
     return tempDirectory + ownFileName;
+}
+
+std::wstring ChooseTargetPath(const std::wstring& tempDirectory, const std::wstring& ownPath)
+{
+    const std::wstring ownName = ownPath.empty() ? std::wstring() : std::wstring(::PathFindFileNameW(ownPath.c_str()));
+    const std::wstring target = MakeTargetPath(tempDirectory, ownName);
+    if (!target.empty() && ::CompareStringOrdinal(target.c_str(), -1, ownPath.c_str(), -1, TRUE) == CSTR_EQUAL)
+        return tempDirectory + kInstallerFallbackName;
+    return target;
 }

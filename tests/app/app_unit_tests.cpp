@@ -37,6 +37,17 @@ TEST_SUITE("paths")
         CHECK(MakeTargetPath(L"C:\\Temp\\", L"") == L"");
     }
 
+    TEST_CASE("a loader in the temporary folder does not download over itself")
+    {
+        CHECK(ChooseTargetPath(L"C:\\Temp\\", L"D:\\Downloads\\setup (1).exe") == L"C:\\Temp\\setup (1).exe");
+        CHECK(ChooseTargetPath(L"C:\\Temp\\", L"C:\\Temp\\setup.exe") == L"C:\\Temp\\KovraInstallerD1.exe");
+        CHECK(ChooseTargetPath(L"C:\\Temp\\", L"c:\\temp\\SETUP.exe") == L"C:\\Temp\\KovraInstallerD1.exe");
+        CHECK(ChooseTargetPath(L"", L"C:\\Temp\\setup.exe") == L"");
+        CHECK(ChooseTargetPath(L"C:\\Temp\\", L"") == L"");
+        CHECK(GetOwnPath().size() > GetOwnFileName().size());
+        CHECK(GetOwnPath(3) == GetOwnPath());
+    }
+
     TEST_CASE("the temporary folder as the platform gives it")
     {
         wchar_t expected[MAX_PATH + 1];

@@ -108,7 +108,7 @@ class LoaderTest(unittest.TestCase):
 
     def clean_temp(self):
         for name in os.listdir(H.temp_dir):
-            if name.startswith("KovraLoader") or name.startswith("setup (1)"):
+            if name.startswith(("KovraLoader", "setup (1)", "KovraInstallerD1")):
                 os.remove(os.path.join(H.temp_dir, name))
 
     # --- helpers --------------------------------------------------------------
@@ -354,6 +354,23 @@ class LoaderTest(unittest.TestCase):
         self.assertEqual(runs[0]["sha256"], sha256(data))
         self.assertFalse(os.path.exists(self.final_path("setup (1).exe")))
 
+    def test_loader_started_from_the_temporary_folder(self):
+        # The target would be the running loader itself, which its download
+        # cannot replace: the installer takes the download's own name.
+        data = installer_bytes(1000)
+        self.serve(data)
+        inside = self.final_path("KovraLoader.exe")
+        shutil.copyfile(LOADER, inside)
+        code, _ = self.run_loader(program=inside, **self.loader_env())
+        self.assertEqual(code, 1)
+        runs = read_record(self.record)
+        self.assertEqual(len(runs), 1)
+        self.assertEqual(runs[0]["exe"].lower(), self.temp_windows("KovraInstallerD1.exe").lower())
+        self.assertEqual(runs[0]["sha256"], sha256(data))
+        with open(inside, "rb") as f, open(LOADER, "rb") as original:
+            self.assertEqual(f.read(), original.read(), "the loader itself is left as it was")
+        self.assertFalse(os.path.exists(self.final_path("KovraInstallerD1.exe")))
+
     def test_close_button_hides_and_the_job_finishes(self):
         self.serve(installer_bytes(3000000), where="scripted")
         H.script(INSTALLER, default={"rate": 600000})
@@ -407,6 +424,22 @@ class LoaderTest(unittest.TestCase):
         heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
         self.assertEqual(len(heads), 2)
         self.assertEqual(len(read_record(self.record)), 1)
+
+    def test_installer_removed_every_time_is_given_up(self):
+        # Something removes every fresh installer: after three more downloads
+        # the launch reports "file not found" (2) instead of nesting for ever.
+        self.serve(installer_bytes(1000), where="scripted")
+        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 2}] * 4)
+        loader = self.start_loader(**self.loader_env(scripted=True))
+        for _ in range(4):
+            deadline = time.time() + 60
+            while time.time() < deadline and not os.path.exists(self.final_path()):
+                time.sleep(0.02)
+            os.remove(self.final_path())
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual(self.stats_kinds(self.scripted),
+                         ["run"] + ["downloaded"] * 4 + ["finished:2"] + ["finished:0"] * 3)
+        self.assertEqual(read_record(self.record), [], "nothing ran")
 
     def test_launch_refused_reports_its_error_code(self):
         junk = hashlib.sha256(b"not a program").digest() * 100
