@@ -5,11 +5,12 @@
 #include "ui/FadeStep.h"
 #include "ui/GdiPlusHandles.h"
 #include "ui/NotificationReflection.h"
+#include "ui/OpaqueCopy.h"
 #include "ui/PaintScope.h"
 #include "ui/RegisteredMessage.h"
+#include "ui/WindowHooks.h"
 #include "ui/WindowPlacement.h"
 
-#include <commctrl.h>
 #include <process.h>
 #include <windowsx.h>
 
@@ -17,7 +18,6 @@ using namespace Gdiplus;
 
 namespace {
 
-constexpr UINT_PTR kChildHookId = 0x4B48; // "KH"
 constexpr WPARAM kPrintEverything =
     PRF_CHECKVISIBLE | PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN | PRF_OWNED;
 constexpr int kFadeStepMs = 10;
@@ -49,6 +49,25 @@ bool ReturnsResultDirectly(UINT message)
         return true;
     default:
         return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
+    }
+}
+
+// Messages of painting and printing: the only ones after which a child is
+// known to look as it did. Any other may change what it shows.
+bool MayChangeLook(UINT message)
+{
+    switch (message) {
+    case WM_PAINT:
+    case WM_NCPAINT:
+    case WM_ERASEBKGND:
+    case WM_PRINT:
+    case WM_PRINTCLIENT:
+    case WM_DRAWITEM + kReflectedMessageOffset:
+        return false;
+    default:
+        return !(message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) &&
+               !(message >= WM_CTLCOLORMSGBOX + kReflectedMessageOffset &&
+                 message <= WM_CTLCOLORSTATIC + kReflectedMessageOffset);
     }
 }
 
@@ -97,6 +116,8 @@ INT_PTR CALLBACK LayeredSkinWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
         ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
     }
 
+    if (message == WM_WINDOWPOSCHANGED || message == WM_SHOWWINDOW || message == WM_DISPLAYCHANGE)
+        self->pushAll = true;
     MessageResult result = self->OnMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
@@ -140,6 +161,8 @@ MessageResult LayeredSkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM l
     if (message == RunTaskMessage()) {
         const auto* task = reinterpret_cast<const WindowTask*>(lParam);
         task->run(task->context);
+        if (task->changesPicture)
+            staticLayersStale = true;
         return Handled(1);
     }
     HWND control = ReflectionTarget(window, message, wParam, lParam);
@@ -186,8 +209,7 @@ void LayeredSkinWindow::BeginDrag(LPARAM lParam)
 void LayeredSkinWindow::HookChildren(HWND parent)
 {
     for (HWND child = ::GetWindow(parent, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        ::SetWindowSubclass(child, &ChildHookProc, kChildHookId,
-                            reinterpret_cast<DWORD_PTR>(static_cast<LayeredPainter*>(this)));
+        window_hooks::Install(child, &ChildHookProc, static_cast<LayeredPainter*>(this));
         HookChildren(child);
     }
 }
@@ -195,22 +217,33 @@ void LayeredSkinWindow::HookChildren(HWND parent)
 void LayeredSkinWindow::UnhookChildren(HWND parent)
 {
     for (HWND child = ::GetWindow(parent, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        ::RemoveWindowSubclass(child, &ChildHookProc, kChildHookId);
+        window_hooks::Release(child, &ChildHookProc);
         UnhookChildren(child);
     }
 }
 
-LRESULT CALLBACK LayeredSkinWindow::ChildHookProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam,
-                                                  UINT_PTR id, DWORD_PTR painter)
+LRESULT CALLBACK LayeredSkinWindow::ChildHookProc(HWND child, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    LRESULT result = ::DefSubclassProc(child, message, wParam, lParam);
+    window_hooks::Hook hook;
+    if (!window_hooks::Find(child, &ChildHookProc, hook))
+        return ::DefWindowProcW(child, message, wParam, lParam);
+    const bool changes = MayChangeLook(message);
+    if (changes && hook.data)
+        static_cast<LayeredPainter*>(hook.data)->ChildChanged(child);
+    LRESULT result = ::CallWindowProcW(hook.previous, child, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        ::RemoveWindowSubclass(child, &ChildHookProc, id);
+        window_hooks::Forget(child, &ChildHookProc);
         return result;
     }
-    // The child has painted itself; the window shows it only through a new pass.
-    if (message == WM_PAINT || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
-        reinterpret_cast<LayeredPainter*>(painter)->Compose();
+    // Also after: the handling itself may have changed the state it shows.
+    if (changes && window_hooks::Find(child, &ChildHookProc, hook) && hook.data)
+        static_cast<LayeredPainter*>(hook.data)->ChildChanged(child);
+    // The child has painted itself; the window shows it only through a new
+    // pass. The painter is looked up again: the child's own handling may have
+    // let go of it.
+    if ((message == WM_PAINT || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)) &&
+        window_hooks::Find(child, &ChildHookProc, hook) && hook.data)
+        static_cast<LayeredPainter*>(hook.data)->Compose();
     return result;
 }
 
@@ -235,22 +268,38 @@ void LayeredSkinWindow::Compose()
         return;
     if (!OnOwnThread(target)) {
         auto pass = [this] { Compose(); };
-        RunOnWindowThread(pass);
+        InvokeOnWindowThread(&CallTask<decltype(pass)>, &pass, false);
         return;
     }
     bool idle = false;
     if (!painting.compare_exchange_strong(idle, true))
         return;
-    SkinFrame frame;
-    if (BuildFrame(frame))
-        PushFrame(frame);
+    SkinFrame& next = shown == &frames[0] ? frames[1] : frames[0];
+    if (BuildGuarded(next))
+        PushFrame(next);
     painting = false;
 }
 
 bool LayeredSkinWindow::BuildFrame(SkinFrame& frame)
 {
+    // The cache and the capture bitmap serve one build at a time.
+    bool idle = false;
+    if (!painting.compare_exchange_strong(idle, true))
+        return false;
+    const bool built = BuildGuarded(frame);
+    painting = false;
+    return built;
+}
+
+bool LayeredSkinWindow::BuildGuarded(SkinFrame& frame)
+{
     SIZE size = background.Size();
-    if (!frame.Create(size.cx, size.cy))
+    if (!RefreshStaticLayers(size))
+        return false;
+    if ((frame.Width() != size.cx || frame.Height() != size.cy) && !frame.Create(size.cx, size.cy))
+        return false;
+    // Every pixel of the frame is written again: nothing of the last pass stays.
+    if (!frame.CopyPixelsFrom(staticLayers))
         return false;
     GpGraphics* created = nullptr;
     GdipCreateFromHDC(frame.Dc(), &created);
@@ -258,13 +307,40 @@ bool LayeredSkinWindow::BuildFrame(SkinFrame& frame)
     if (!graphics)
         return false;
 
-    GdipSetSmoothingMode(graphics.get(), SmoothingModeNone);
-    background.DrawTo(graphics.get(), RECT{0, 0, size.cx, size.cy});
-    DrawBeforeChildren(graphics.get());
+    GdipSetSmoothingMode(graphics.get(), staticSmoothing);
+    GdipSetTextRenderingHint(graphics.get(), staticTextHint);
     for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
         DrawChild(graphics.get(), frame.Dc(), child);
     DrawAfterChildren(graphics.get());
 
+    graphics.reset();
+    ::GdiFlush();
+    return true;
+}
+
+bool LayeredSkinWindow::RefreshStaticLayers(SIZE size)
+{
+    // Taken before drawing: an invalidation that comes during the drawing
+    // stays for the next pass.
+    const bool stale = staticLayersStale.exchange(false);
+    if (!stale && staticLayers.Width() == size.cx && staticLayers.Height() == size.cy && staticLayers.Dc())
+        return true;
+    if (!staticLayers.Reuse(size.cx, size.cy)) {
+        staticLayersStale = true;
+        return false;
+    }
+    GpGraphics* created = nullptr;
+    GdipCreateFromHDC(staticLayers.Dc(), &created);
+    UniqueGpGraphics graphics(created);
+    if (!graphics) {
+        staticLayersStale = true;
+        return false;
+    }
+    GdipSetSmoothingMode(graphics.get(), SmoothingModeNone);
+    background.DrawTo(graphics.get(), RECT{0, 0, size.cx, size.cy});
+    DrawBeforeChildren(graphics.get());
+    GdipGetSmoothingMode(graphics.get(), &staticSmoothing);
+    GdipGetTextRenderingHint(graphics.get(), &staticTextHint);
     graphics.reset();
     ::GdiFlush();
     return true;
@@ -276,7 +352,7 @@ void LayeredSkinWindow::DrawAfterChildren(GpGraphics*) {}
 
 void LayeredSkinWindow::InitControls() {}
 
-void LayeredSkinWindow::DrawChild(GpGraphics* graphics, HDC dc, HWND child)
+void LayeredSkinWindow::DrawChild(GpGraphics*, HDC dc, HWND child)
 {
     if (!::IsWindow(child) || !::IsWindowVisible(child))
         return;
@@ -291,21 +367,64 @@ void LayeredSkinWindow::DrawChild(GpGraphics* graphics, HDC dc, HWND child)
     if (width <= 0 || height <= 0)
         return;
 
-    UniqueMemoryDc capture(::CreateCompatibleDC(dc));
-    UniqueBitmap bitmap(::CreateCompatibleBitmap(dc, width, height));
-    if (!capture || !bitmap)
-        return;
-    {
-        SelectedObject selected(capture.get(), bitmap.get());
-        ::SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(capture.get()), kPrintEverything);
+    const RECT where = {topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+    ChildCapture* cached = CaptureOf(child);
+    MemoryCanvas& canvas = cached ? cached->pixels : capture;
+    if (!cached || !cached->current || !::EqualRect(&cached->rect, &where)) {
+        if (!canvas.Ensure(width, height))
+            return;
+        // Black where the child does not paint, as a new bitmap would be.
+        HDC captureDc = canvas.Dc();
+        ::PatBlt(captureDc, 0, 0, width, height, BLACKNESS);
+        // Current from here on: a message that comes while the child prints
+        // itself (a state it corrects) makes it stale again.
+        if (cached) {
+            cached->current = true;
+            cached->rect = where;
+        }
+        const int state = ::SaveDC(captureDc);
+        ::SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(captureDc), kPrintEverything);
+        if (state)
+            ::RestoreDC(captureDc, state);
     }
-    // GDI+ wants the bitmap out of every DC. It comes without alpha, so the
-    // control shows opaque: the controls paint their whole rectangle.
-    GpBitmap* wrapped = nullptr;
-    GdipCreateBitmapFromHBITMAP(bitmap.get(), nullptr, &wrapped);
-    UniqueGpImage picture(wrapped);
-    if (picture)
-        GdipDrawImageI(graphics, picture.get(), topLeft.x, topLeft.y);
+    // The capture has no alpha: the control shows opaque, as the controls
+    // paint their whole rectangle.
+    CopyOpaque(dc, topLeft.x, topLeft.y, width, height, canvas.Dc());
+}
+
+LayeredSkinWindow::ChildCapture* LayeredSkinWindow::CaptureOf(HWND child)
+{
+    // Only a hooked child tells when it changes.
+    window_hooks::Hook hook;
+    if (!window_hooks::Find(child, &ChildHookProc, hook) || hook.data != static_cast<LayeredPainter*>(this))
+        return nullptr;
+    ChildCapture* unused = nullptr;
+    for (ChildCapture& entry : captures) {
+        if (entry.child == child)
+            return &entry;
+        if ((!entry.child || !::IsWindow(entry.child)) && !unused)
+            unused = &entry;
+    }
+    if (unused) {
+        unused->child = child;
+        unused->current = false;
+    }
+    return unused;
+}
+
+void LayeredSkinWindow::ChildChanged(HWND child)
+{
+    bool known = false;
+    for (ChildCapture& entry : captures) {
+        if (entry.child == child) {
+            entry.current = false;
+            known = true;
+        }
+    }
+    // A window below a child, or one gone: any capture may show it.
+    if (!known)
+        for (ChildCapture& entry : captures)
+            entry.current = false;
 }
 
 void LayeredSkinWindow::PushFrame(const SkinFrame& frame)
@@ -315,16 +434,38 @@ void LayeredSkinWindow::PushFrame(const SkinFrame& frame)
     POINT destination = {rect.left, rect.top};
     SIZE size = {frame.Width(), frame.Height()};
     POINT source = {0, 0};
-    BLENDFUNCTION blend = {AC_SRC_OVER, 0, static_cast<BYTE>(alpha & 0xFF), AC_SRC_ALPHA};
-    ::UpdateLayeredWindow(window, nullptr, &destination, &size, frame.Dc(), &source, 0, &blend, ULW_ALPHA);
+    const BYTE constantAlpha = static_cast<BYTE>(alpha & 0xFF);
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, constantAlpha, AC_SRC_ALPHA};
+
+    const bool partial = shown && shown != &frame && !pushAll && shownAlpha == constantAlpha &&
+                         shownAt.x == destination.x && shownAt.y == destination.y;
+    RECT dirty = {0, 0, size.cx, size.cy};
+    if (partial) {
+        dirty = frame.ChangedArea(*shown);
+        if (::IsRectEmpty(&dirty)) {
+            shown = &frame;
+            return;
+        }
+    }
+    UPDATELAYEREDWINDOWINFO info = {sizeof(info), nullptr, &destination, &size, frame.Dc(), &source, 0,
+                                    &blend, ULW_ALPHA, partial ? &dirty : nullptr};
+    if (::UpdateLayeredWindowIndirect(window, &info)) {
+        const bool own = &frame == &frames[0] || &frame == &frames[1];
+        shown = own ? &frame : nullptr;
+        shownAlpha = constantAlpha;
+        shownAt = destination;
+        pushAll = false;
+    } else {
+        shown = nullptr;
+    }
 }
 
-bool LayeredSkinWindow::InvokeOnWindowThread(void (*run)(void*), void* context)
+bool LayeredSkinWindow::InvokeOnWindowThread(void (*run)(void*), void* context, bool changesPicture)
 {
     HWND target = window;
     if (!target)
         return false;
-    WindowTask task = {run, context};
+    WindowTask task = {run, context, changesPicture};
     return ::SendMessageW(target, RunTaskMessage(), 0, reinterpret_cast<LPARAM>(&task)) == 1;
 }
 

@@ -63,10 +63,57 @@ bool SkinFrame::Create(int frameWidth, int frameHeight)
     surface = std::move(dib);
     dc = std::move(memory);
     previous = replaced;
-    bits = static_cast<const std::uint32_t*>(pixels);
+    bits = static_cast<std::uint32_t*>(pixels);
     width = frameWidth;
     height = frameHeight;
     return true;
+}
+
+bool SkinFrame::Reuse(int frameWidth, int frameHeight)
+{
+    if (!bits || frameWidth != width || frameHeight != height)
+        return Create(frameWidth, frameHeight);
+    ::GdiFlush();
+    std::memset(bits, 0, ByteCount());
+    return true;
+}
+
+bool SkinFrame::CopyPixelsFrom(const SkinFrame& other)
+{
+    if (!bits || !other.bits || other.width != width || other.height != height)
+        return false;
+    ::GdiFlush();
+    std::memcpy(bits, other.bits, ByteCount());
+    return true;
+}
+
+RECT SkinFrame::ChangedArea(const SkinFrame& other) const
+{
+    if (!bits || !other.bits || other.width != width || other.height != height)
+        return RECT{0, 0, width, height};
+    ::GdiFlush();
+    RECT area = {width, height, 0, 0};
+    const size_t rowBytes = static_cast<size_t>(width) * sizeof(std::uint32_t);
+    for (int row = 0; row < height; ++row) {
+        const std::uint32_t* mine = bits + static_cast<size_t>(row) * width;
+        const std::uint32_t* theirs = other.bits + static_cast<size_t>(row) * width;
+        if (std::memcmp(mine, theirs, rowBytes) == 0)
+            continue;
+        int left = 0;
+        while (mine[left] == theirs[left])
+            ++left;
+        int right = width;
+        while (mine[right - 1] == theirs[right - 1])
+            --right;
+        const int y = height - 1 - row; // rows are stored bottom-up
+        area.left = left < area.left ? left : area.left;
+        area.right = right > area.right ? right : area.right;
+        area.top = y < area.top ? y : area.top;
+        area.bottom = y + 1 > area.bottom ? y + 1 : area.bottom;
+    }
+    if (area.left >= area.right)
+        return RECT{0, 0, 0, 0};
+    return area;
 }
 
 std::uint32_t SkinFrame::Pixel(int x, int y) const

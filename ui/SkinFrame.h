@@ -4,6 +4,7 @@
 
 #include "common/UniqueHandle.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class SkinFrame {
@@ -17,10 +18,20 @@ public:
 
     // A fully transparent surface (all bytes zero). False when it cannot be made.
     bool Create(int width, int height);
+    // Create, unless the surface already has that size; then only cleared.
+    bool Reuse(int width, int height);
+    // Makes this surface a copy of other's pixels; false (nothing copied)
+    // unless both have the same size.
+    bool CopyPixelsFrom(const SkinFrame& other);
 
     HDC Dc() const { return dc.get(); }
     int Width() const { return width; }
     int Height() const { return height; }
+
+    // The smallest rectangle (y counted from the top) that holds every pixel
+    // in which this frame and other differ: empty when they are equal, the
+    // whole frame when their sizes differ.
+    RECT ChangedArea(const SkinFrame& other) const;
 
     // Premultiplied 0xAARRGGBB at (x, y), y counted from the top; 0 outside.
     // Call GdiFlush first when GDI may still be drawing.
@@ -30,9 +41,11 @@ private:
     // Puts the DC's own bitmap back, so that the surface can be deleted.
     void Deselect() noexcept;
 
+    size_t ByteCount() const { return static_cast<size_t>(width) * height * sizeof(std::uint32_t); }
+
     int width = 0;
     int height = 0;
-    const std::uint32_t* bits = nullptr;
+    std::uint32_t* bits = nullptr;
     UniqueBitmap surface;
     UniqueMemoryDc dc;
     HGDIOBJ previous = nullptr;

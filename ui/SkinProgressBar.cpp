@@ -83,16 +83,41 @@ void SkinProgressBar::BufferedPaint(HDC given)
 {
     RECT client = {};
     ::GetClientRect(Window(), &client);
+    // The stripes are one copy from the strip: that needs no buffer. A print
+    // leaves the update region alone: the paint that is due comes anyway.
     if (given) {
+        if (marquee) {
+            DrawBar(given);
+            return;
+        }
         OffscreenDc offscreen(given, client);
-        PaintBar(offscreen.get());
+        DrawBar(offscreen.get());
+        return;
+    }
+    // Nothing drawn into the window of a layered window that is updated as a
+    // whole is shown; it shows the bar through its composition, which
+    // captures the bar with WM_PRINT once this paint is over.
+    if (InLayeredWindow()) {
+        ::ValidateRect(Window(), nullptr);
         return;
     }
     PaintScope paint(Window());
+    if (marquee) {
+        DrawBar(paint.Dc());
+        return;
+    }
     // The whole bar, not only the paint area: the picture is small and GDI+
     // then never sees a shifted viewport.
     OffscreenDc offscreen(paint.Dc(), client);
-    PaintBar(offscreen.get());
+    DrawBar(offscreen.get());
+}
+
+bool SkinProgressBar::InLayeredWindow() const
+{
+    HWND window = Window();
+    while (window && (::GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD))
+        window = ::GetParent(window);
+    return window && (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
 }
 
 void SkinProgressBar::PaintBar(HDC dc)
@@ -101,16 +126,25 @@ void SkinProgressBar::PaintBar(HDC dc)
         return;
     // Drawing the whole bar answers any pending paint.
     ::ValidateRect(Window(), nullptr);
+    DrawBar(dc);
+}
+
+void SkinProgressBar::DrawBar(HDC dc)
+{
+    if (!dc)
+        return;
+    RECT client = {};
+    ::GetClientRect(Window(), &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    if (marquee && PaintStripes(dc, width, height))
+        return;
 
     GpGraphics* created = nullptr;
     GdipCreateFromHDC(dc, &created);
     UniqueGpGraphics graphics(created);
     if (!graphics)
         return;
-    RECT client = {};
-    ::GetClientRect(Window(), &client);
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
 
     GpSolidFill* track = nullptr;
     GdipCreateSolidFill(kTrackColour, &track);
@@ -139,6 +173,40 @@ void SkinProgressBar::PaintBar(HDC dc)
     UniqueGpBrush fillBrush(gradient);
     if (fillBrush)
         GdipFillRectangle(graphics.get(), fillBrush.get(), area.X, area.Y, area.Width, area.Height);
+}
+
+bool SkinProgressBar::PaintStripes(HDC dc, int width, int height)
+{
+    const int tileWidth = tile.Size().cx;
+    if (tileWidth <= 0 || width <= 0 || height <= 0)
+        return false;
+    if ((stripWidth != width || stripHeight != height) && !BuildStrip(width, height, tileWidth))
+        return false;
+    return ::BitBlt(dc, 0, 0, width, height, strip.Dc(), StripPhase(offset, tileWidth), 0, SRCCOPY) != FALSE;
+}
+
+bool SkinProgressBar::BuildStrip(int width, int height, int tileWidth)
+{
+    stripWidth = stripHeight = 0;
+    const int length = width + tileWidth;
+    if (!strip.Ensure(length, height))
+        return false;
+    GpGraphics* created = nullptr;
+    GdipCreateFromHDC(strip.Dc(), &created);
+    UniqueGpGraphics graphics(created);
+    if (!graphics)
+        return false;
+    // Drawn as the bar itself would draw it: the track, then the tiles.
+    GpSolidFill* track = nullptr;
+    GdipCreateSolidFill(kTrackColour, &track);
+    UniqueGpBrush trackBrush(track);
+    GdipFillRectangle(graphics.get(), trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(length),
+                      static_cast<REAL>(height));
+    for (int left = 0; left < length; left += tileWidth)
+        tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height});
+    stripWidth = width;
+    stripHeight = height;
+    return true;
 }
 
 void SkinProgressBar::Tick()

@@ -1,8 +1,11 @@
 #pragma once
 // The dialog's progress bar painted by the program: a grey track with a blue
 // gradient fill while downloading, moving slanted stripes while installing.
-// The control keeps its own range and position.
+// The control keeps its own range and position. The stripes are drawn once
+// into a strip of whole tiles a tile wider than the bar; each tick copies the
+// bar's width out of it at the phase.
 
+#include "ui/MemoryCanvas.h"
 #include "ui/SkinImage.h"
 #include "ui/SubclassedControl.h"
 
@@ -37,9 +40,20 @@ protected:
 private:
     void SwitchHere();
     void BufferedPaint(HDC given);
+    // PaintBar without answering the pending paint.
+    void DrawBar(HDC dc);
+    bool InLayeredWindow() const;
     void Tick();
+    // The stripes copied from the strip; false when there is no strip to
+    // copy from (no tile width, no memory).
+    bool PaintStripes(HDC dc, int width, int height);
+    bool BuildStrip(int width, int height, int tileWidth);
 
     SkinImage tile;
+    // The strip for a bar of stripWidth x stripHeight; UI thread only.
+    MemoryCanvas strip;
+    int stripWidth = 0;
+    int stripHeight = 0;
     std::atomic<int> offset{0};
     std::atomic<bool> marquee{false};
 };

@@ -8,6 +8,14 @@ float FillWidth(unsigned position, int high, int trackWidth)
     return width > static_cast<float>(trackWidth) ? static_cast<float>(trackWidth) : width;
 }
 
+int StripPhase(int offset, int tileWidth)
+{
+    if (tileWidth <= 0)
+        return 0;
+    const int within = offset % tileWidth; // negative for a negative offset
+    return (tileWidth - within) % tileWidth;
+}
+
 int NextStripeOffset(int offset, int barWidth)
 {
     offset += 2;

@@ -5,6 +5,12 @@
 // single precision; 0 for an empty range, never more than the track.
 float FillWidth(unsigned position, int high, int trackWidth);
 
+// Where to start reading a strip of whole tiles (tile boundaries at 0, T,
+// 2T, ...) so that the bar shows one tile boundary at offset: the strip's
+// column phase + x then shows what the bar's column x shows. 0 for a tile
+// without width.
+int StripPhase(int offset, int tileWidth);
+
 // The stripe phase after one animation tick: 2 pixels on, back to 0 once it
 // has passed the bar's width.
 int NextStripeOffset(int offset, int barWidth);

@@ -1,18 +1,13 @@
 #include "ui/SubclassedControl.h"
 
-#include <commctrl.h>
-
-namespace {
-// One subclass id for every control object of this program.
-constexpr UINT_PTR kControlSubclassId = 0x4B43; // "KC"
-} // namespace
+#include "ui/WindowHooks.h"
 
 bool SubclassedControl::Attach(HWND dialog, int itemId)
 {
     if (window)
         return true;
     HWND item = ::GetDlgItem(dialog, itemId);
-    if (!item || !::SetWindowSubclass(item, &SubclassProc, kControlSubclassId, reinterpret_cast<DWORD_PTR>(this)))
+    if (!item || !window_hooks::Install(item, &HookProc, this))
         return false;
     window = item;
     return true;
@@ -21,19 +16,26 @@ bool SubclassedControl::Attach(HWND dialog, int itemId)
 SubclassedControl::~SubclassedControl()
 {
     if (window && ::IsWindow(window))
-        ::RemoveWindowSubclass(window, &SubclassProc, kControlSubclassId);
+        window_hooks::Release(window, &HookProc);
 }
 
-LRESULT CALLBACK SubclassedControl::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                                 UINT_PTR id, DWORD_PTR data)
+LRESULT CALLBACK SubclassedControl::HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<SubclassedControl*>(data);
+    window_hooks::Hook hook;
+    if (!window_hooks::Find(window, &HookProc, hook))
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    auto* self = static_cast<SubclassedControl*>(hook.data);
     if (message == WM_NCDESTROY) {
-        LRESULT result = ::DefSubclassProc(window, message, wParam, lParam);
-        ::RemoveWindowSubclass(window, &SubclassProc, id);
-        self->window = nullptr;
+        LRESULT result = ::CallWindowProcW(hook.previous, window, message, wParam, lParam);
+        window_hooks::Forget(window, &HookProc);
+        if (self)
+            self->window = nullptr;
         return result;
     }
-    MessageResult result = self->OnMessage(message, wParam, lParam);
-    return result.handled ? result.value : ::DefSubclassProc(window, message, wParam, lParam);
+    if (self) {
+        MessageResult result = self->OnMessage(message, wParam, lParam);
+        if (result.handled)
+            return result.value;
+    }
+    return ::CallWindowProcW(hook.previous, window, message, wParam, lParam);
 }

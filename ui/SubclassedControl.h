@@ -1,7 +1,8 @@
 #pragma once
-// A window object that takes over a control of a dialog by subclassing it
-// (comctl32's SetWindowSubclass chain). Its dispatch sees every message first;
-// what it leaves unhandled goes on to the control's own procedure.
+// A window object that takes over a control of a dialog by putting its own
+// procedure in front of the control's (window_hooks). Its dispatch sees
+// every message first; what it leaves unhandled goes on to the control's own
+// procedure.
 
 #include "ui/MessageResult.h"
 
@@ -21,7 +22,6 @@ protected:
     virtual MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) = 0;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     HWND window = nullptr;
 };

@@ -59,12 +59,13 @@ void SkinTestDialog::InitControls()
 
 void SkinTestDialog::DrawBeforeChildren(GpGraphics* graphics)
 {
-    ++passes;
+    ++staticDraws;
     captionDrawn = DrawCaption(graphics, caption.c_str(), Window(), fonts);
 }
 
 void SkinTestDialog::DrawAfterChildren(GpGraphics*)
 {
+    ++passes;
     if (duringPass)
         duringPass();
 }
@@ -73,5 +74,11 @@ void SkinTestDialog::PushFrame(const SkinFrame& frame)
 {
     ++pushes;
     pushedAlphas.push_back(Alpha());
+    if (keepPushed) {
+        lastPushed.clear();
+        for (int y = 0; y < frame.Height(); ++y)
+            for (int x = 0; x < frame.Width(); ++x)
+                lastPushed.push_back(frame.Pixel(x, y));
+    }
     LayeredSkinWindow::PushFrame(frame);
 }

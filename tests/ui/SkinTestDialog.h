@@ -8,6 +8,7 @@
 #include "ui/LayeredSkinWindow.h"
 #include "ui/SkinProgressBar.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,10 +26,13 @@ public:
     ImageButton close;
     SkinProgressBar bar;
 
-    // Read by every pass; change it on the window's thread.
+    // Drawn into the static layers; change them on the window's thread and
+    // then call InvalidateStaticLayers (RunOnWindowThread does that itself).
     std::wstring caption = L"З А Г Р У З К А";
     CaptionFonts fonts = DefaultCaptionFonts();
     bool captionDrawn = false;
+    // How often the static layers were drawn.
+    int staticDraws = 0;
 
     // What happened, in order.
     std::vector<UINT> messages;
@@ -36,6 +40,9 @@ public:
     std::vector<WORD> commands;
     int passes = 0;
     int pushes = 0;
+    // Set: every pushed frame is copied here (top row first).
+    bool keepPushed = false;
+    std::vector<std::uint32_t> lastPushed;
     int paintMessages = 0;
     int moveRequests = 0;
     // Set: WM_NCLBUTTONDOWN is only counted, no move loop starts.

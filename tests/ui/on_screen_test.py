@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """What the layered window puts on the display (the pushed frames, not only
 the built ones): skin_preview in both looks, read back with ImageMagick's
-import from the harness's Xvfb.
+import from the harness's Xvfb. After the first push only changed areas go
+to the display, so the screen must still equal the whole frame the preview
+built, pixel for pixel wherever the frame is opaque.
 """
 
+import os
 import subprocess
 import sys
+import tempfile
 import time
 
 from kovra_harness import Harness
@@ -49,14 +53,44 @@ def screenshot(display):
     return width, height, rows
 
 
-def show(harness, args):
-    process = harness.start(harness.program("skin_preview.exe"), args + ["--seconds", "10"])
+def read_pam(path):
+    """A straight RGBA PAM file as rows of (r, g, b, a)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    end = data.index(b"ENDHDR\n") + len(b"ENDHDR\n")
+    header = dict(line.split(b" ", 1) for line in data[:end].split(b"\n")[1:-2])
+    width, height = int(header[b"WIDTH"]), int(header[b"HEIGHT"])
+    pixels = data[end:]
+    return [[tuple(pixels[(y * width + x) * 4:(y * width + x) * 4 + 4]) for x in range(width)]
+            for y in range(height)]
+
+
+def show(harness, args, frame_path):
+    # The preview prints one line, "ready", once it has faded in and written
+    # its frame; a pipe holds that.
+    process = subprocess.Popen(["wine", harness.program("skin_preview.exe")] + args +
+                               ["--seconds", "10", "--frame", harness.windows_path(frame_path)],
+                               env=harness.env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
     deadline = time.time() + 60
     while time.time() < deadline:
         line = process.stdout.readline()
         if not line or line.strip() == b"ready":
             break
     return process
+
+
+def opaque_mismatches(rows, frame, left, top, skip):
+    """Opaque pixels of the frame that the screen shows otherwise, outside
+    the rectangle skip (frame coordinates)."""
+    wrong = 0
+    for y in range(HEIGHT):
+        for x in range(WIDTH):
+            r, g, b, a = frame[y][x]
+            if a != 255 or (skip[0] <= x < skip[2] and skip[1] <= y < skip[3]):
+                continue
+            wrong += rows[top + y][left + x] != (r, g, b)
+    return wrong
 
 
 def window_origin(width, height):
@@ -74,12 +108,17 @@ def bar_row(rows, left, top):
 def main():
     harness = Harness()
     display = harness.values["DISPLAY"]
+    work = tempfile.mkdtemp(prefix="on-screen-", dir=harness.state)
+    frame_path = os.path.join(work, "frame.pam")
 
-    process = show(harness, ["--percent", "50"])
+    process = show(harness, ["--percent", "50"], frame_path)
     width, height, rows = screenshot(display)
     process.kill()
     process.wait()
     left, top = window_origin(width, height)
+    frame = read_pam(frame_path)
+    wrong = opaque_mismatches(rows, frame, left, top, (0, 0, 0, 0))
+    check(wrong == 0, "the screen shows the built frame (%d opaque pixels differ)" % wrong)
     check(rows[top + 100][left + 100] == PANEL, "panel at (100, 100) of the window")
     check(rows[top + 176][left + 20] == (230, 230, 230), "the line at row 176")
     check(rows[top + 240][left + 20] == (255, 255, 255), "white lower part")
@@ -99,12 +138,13 @@ def main():
     glyph = rows[top + 24][left + 478]
     check(glyph == (102, 102, 102), "the close glyph %s" % (glyph,))
 
-    process = show(harness, ["--installing"])
+    process = show(harness, ["--installing"], frame_path)
     _, _, first = screenshot(display)
     time.sleep(0.3)
     _, _, second = screenshot(display)
     process.kill()
     process.wait()
+    frame = read_pam(frame_path)
     y = bar_row(first, left, top)
     check(y is not None, "the stripe bar is on the screen")
     if y is not None:
@@ -113,6 +153,17 @@ def main():
         check(sum(1 for p in row1 if p == TRACK) > 100, "stripes of #CCCCCC")
         check(sum(1 for p in row1 if p == STRIPE) > 100, "between stripes #DCDCDC")
         check(row1 != row2, "the stripes move on the screen")
+        # Only the bar went to the display since the frame was built: the
+        # rest (the installing caption among it) is still that frame, and the
+        # bar is the frame's bar with the stripes moved on.
+        bar = (30, y - top - 4, 483, y - top + 5)
+        for shot in (first, second):
+            wrong = opaque_mismatches(shot, frame, left, top, bar)
+            check(wrong == 0, "the screen shows the built frame around the bar (%d opaque pixels differ)" % wrong)
+            built = [frame[y - top][30 + x][:3] for x in range(453)]
+            shown = [shot[y][left + 30 + x] for x in range(453)]
+            shifts = [d for d in range(29) if all(shown[x] == built[x - d] for x in range(28, 453))]
+            check(shifts, "the bar on the screen is the built bar with its stripes moved")
 
     if failures:
         print("%d check(s) failed" % len(failures))

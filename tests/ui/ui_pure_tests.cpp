@@ -66,6 +66,24 @@ TEST_CASE("stripe tiles cover the whole bar once with a tile boundary at the pha
     CHECK(TileLefts(0, width, tile).size() == 16);
 }
 
+TEST_CASE("a strip of whole tiles read from the phase shows what the tiles at the phase show")
+{
+    const int width = 453, tile = 29;
+    for (int offset = 0; offset <= width + 2; ++offset) {
+        CAPTURE(offset);
+        const int phase = StripPhase(offset, tile);
+        REQUIRE(phase >= 0);
+        REQUIRE(phase < tile); // the bar fits into a strip one tile wider
+        int wrong = 0;
+        for (int left : TileLefts(offset, width, tile))
+            for (int x = left < 0 ? 0 : left; x < left + tile && x < width; ++x)
+                wrong += (phase + x) % tile != x - left;
+        CHECK(wrong == 0);
+    }
+    CHECK(StripPhase(-3, tile) == 3);
+    CHECK(StripPhase(5, 0) == 0);
+}
+
 TEST_CASE("a tile without width draws nothing and ends")
 {
     CHECK(TileLefts(0, 453, 0).empty());

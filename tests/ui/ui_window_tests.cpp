@@ -8,6 +8,8 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/GdiPlusHandles.h"
 #include "ui/NotificationReflection.h"
+#include "ui/StripeLayout.h"
+#include "ui/WindowHooks.h"
 
 #include <commctrl.h>
 
@@ -128,6 +130,35 @@ struct BarSpy {
     }
 };
 
+// Two hooks that record which of them saw a message, in order.
+std::vector<char> hookTrail;
+
+LRESULT CALLBACK OuterHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK InnerHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+LRESULT CallHook(WNDPROC self, char mark, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    window_hooks::Hook hook;
+    if (!window_hooks::Find(window, self, hook))
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_USER + 7 && hook.data)
+        hookTrail.push_back(mark);
+    LRESULT result = ::CallWindowProcW(hook.previous, window, message, wParam, lParam);
+    if (message == WM_NCDESTROY)
+        window_hooks::Forget(window, self);
+    return result;
+}
+
+LRESULT CALLBACK OuterHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return CallHook(&OuterHook, 'o', window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK InnerHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return CallHook(&InnerHook, 'i', window, message, wParam, lParam);
+}
+
 std::vector<int> DistinctAlphas(const std::vector<int>& pushed)
 {
     std::vector<int> steps;
@@ -190,6 +221,7 @@ TEST_CASE("both captions are centred on x = 256 and the line at one third, in #6
     for (int i = 0; i < 2; ++i) {
         CAPTURE(i);
         shown.dialog.caption = captions[i];
+        shown.dialog.InvalidateStaticLayers();
         SkinFrame frame = shown.Frame();
         CHECK(shown.dialog.captionDrawn);
         Ink ink = CaptionInk(frame, barTop);
@@ -212,6 +244,7 @@ TEST_CASE("the generic family stands in for a missing Arial; with neither the ca
     const RECT bar = shown.Rect(shown.dialog.bar.Window());
 
     shown.dialog.fonts = CaptionFonts{L"Kovra No Such Family", &InstalledGenericFamily};
+    shown.dialog.InvalidateStaticLayers();
     SkinFrame generic = shown.Frame();
     CHECK(shown.dialog.captionDrawn);
     Ink ink = CaptionInk(generic, bar.top);
@@ -220,6 +253,7 @@ TEST_CASE("the generic family stands in for a missing Arial; with neither the ca
     CHECK(ink.CentreX() < 257.5);
 
     shown.dialog.fonts = CaptionFonts{L"Kovra No Such Family", &NoGenericFamily};
+    shown.dialog.InvalidateStaticLayers();
     SkinFrame bare = shown.Frame();
     CHECK_FALSE(shown.dialog.captionDrawn);
     CHECK(CaptionInk(bare, bar.top).count == 0);
@@ -404,6 +438,199 @@ TEST_CASE("glyphs in their normal look; a hidden control is absent from the fram
     ::ShowWindow(shown.dialog.close.Window(), SW_SHOW);
     frame = shown.Frame();
     CHECK(Rgb(frame.Pixel(close.left + 4, close.top + 4)) == 0x666666);
+}
+
+TEST_CASE("the changed area of two frames bounds exactly the pixels that differ")
+{
+    SkinFrame before, after;
+    REQUIRE(before.Create(40, 20));
+    REQUIRE(after.Create(40, 20));
+    RECT none = after.ChangedArea(before);
+    CHECK(::IsRectEmpty(&none));
+
+    UniqueBrush white(::CreateSolidBrush(RGB(255, 255, 255)));
+    RECT patch = {5, 3, 9, 7};
+    ::FillRect(after.Dc(), &patch, white.get());
+    RECT area = after.ChangedArea(before);
+    CHECK(area.left == 5);
+    CHECK(area.top == 3); // counted from the top although the rows lie bottom-up
+    CHECK(area.right == 9);
+    CHECK(area.bottom == 7);
+    const RECT reverse = before.ChangedArea(after);
+    CHECK(::EqualRect(&reverse, &area));
+
+    ::SetPixel(after.Dc(), 39, 19, RGB(1, 2, 3));
+    area = after.ChangedArea(before);
+    CHECK(area.left == 5);
+    CHECK(area.top == 3);
+    CHECK(area.right == 40);
+    CHECK(area.bottom == 20);
+
+    SkinFrame other;
+    REQUIRE(other.Create(41, 20));
+    area = after.ChangedArea(other);
+    CHECK(area.left == 0);
+    CHECK(area.top == 0);
+    CHECK(area.right == 40);
+    CHECK(area.bottom == 20);
+}
+
+TEST_CASE("the stripes are the tiles drawn one by one, at every phase")
+{
+    ShownDialog shown;
+    SkinProgressBar& bar = shown.dialog.bar;
+    HWND barWindow = bar.Window();
+    bar.SwitchToStripes();
+    ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kSwitchTimer, 0);
+    ::KillTimer(barWindow, SkinProgressBar::kStripeTimer);
+
+    SkinImage tile;
+    tile.LoadFromResource(nullptr, IDP_STRIPE_TILE, L"PNG");
+    const int tileWidth = tile.Size().cx;
+    REQUIRE(tileWidth == 29);
+    RECT client = {};
+    ::GetClientRect(barWindow, &client);
+    const int width = client.right, height = client.bottom;
+    SkinFrame painted, expected;
+    REQUIRE(painted.Create(width, height));
+    REQUIRE(expected.Create(width, height));
+
+    // 2 and 29 have no common divisor: one round of the bar meets every phase.
+    int compared = 0, wrong = 0;
+    do {
+        CAPTURE(bar.Offset());
+        REQUIRE(painted.Reuse(width, height));
+        bar.PaintBar(painted.Dc());
+
+        REQUIRE(expected.Reuse(width, height));
+        GpGraphics* created = nullptr;
+        GdipCreateFromHDC(expected.Dc(), &created);
+        UniqueGpGraphics graphics(created);
+        REQUIRE(graphics);
+        GpSolidFill* track = nullptr;
+        GdipCreateSolidFill(0xFFCCCCCC, &track);
+        UniqueGpBrush trackBrush(track);
+        GdipFillRectangle(graphics.get(), trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(width),
+                          static_cast<REAL>(height));
+        ForEachStripeTile(bar.Offset(), width, tileWidth, [&](int left) {
+            tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height});
+        });
+        graphics.reset();
+
+        int differ = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                differ += Rgb(painted.Pixel(x, y)) != Rgb(expected.Pixel(x, y));
+        CHECK(differ == 0);
+        wrong += differ != 0;
+        ++compared;
+        ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
+    } while (bar.Offset() != 0 && wrong < 3);
+    CHECK(compared == 227);
+}
+
+TEST_CASE("the static layers are drawn again after a change is announced or handed over, not every pass")
+{
+    ShownDialog shown;
+    SkinTestDialog& dialog = shown.dialog;
+    const int barTop = shown.Rect(dialog.bar.Window()).top;
+    const int downloadingWidth = CaptionInk(shown.Frame(), barTop).Width();
+
+    const int draws = dialog.staticDraws, passes = dialog.passes;
+    for (int percent = 10; percent <= 50; percent += 10) {
+        ::SendMessageW(dialog.bar.Window(), PBM_SETPOS, percent, 0);
+        dialog.Compose();
+    }
+    CHECK(dialog.passes >= passes + 5);
+    CHECK(dialog.staticDraws == draws);
+
+    // Changed on the window's thread and announced: the next pass shows it.
+    dialog.caption = kInstalling;
+    dialog.InvalidateStaticLayers();
+    Ink ink = CaptionInk(shown.Frame(), barTop);
+    CHECK(dialog.staticDraws == draws + 1);
+    CHECK(ink.Width() > downloadingWidth + 10);
+    CHECK(ink.CentreX() > 254.5);
+    CHECK(ink.CentreX() < 257.5);
+
+    // Handed over from another thread: the hand-over is the announcement.
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        auto back = [&] { dialog.caption = kDownloading; };
+        dialog.RunOnWindowThread(back);
+        done = true;
+    });
+    const bool finished = PumpUntil([&] { return done.load(); }, 10000);
+    worker.join();
+    REQUIRE(finished);
+    dialog.keepPushed = true;
+    dialog.Compose();
+    REQUIRE(dialog.lastPushed.size() == 513u * 264u);
+    SkinFrame frame = shown.Frame();
+    CHECK(CaptionInk(frame, barTop).Width() == downloadingWidth);
+    int differ = 0;
+    for (int y = 0; y < 264; ++y)
+        for (int x = 0; x < 513; ++x)
+            differ += dialog.lastPushed[static_cast<size_t>(y) * 513 + x] != frame.Pixel(x, y);
+    CHECK(differ == 0);
+}
+
+TEST_CASE("after many passes a pushed frame is the whole picture a fresh window builds")
+{
+    ShownDialog shown;
+    SkinTestDialog& dialog = shown.dialog;
+    HWND barWindow = dialog.bar.Window();
+    dialog.keepPushed = true;
+    ::SendMessageW(barWindow, PBM_SETPOS, 60, 0);
+    PumpFor(50);
+
+    // The installing look as the loader hands it over, then some ticks and a
+    // control gone.
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        auto install = [&] {
+            dialog.bar.SwitchToStripes();
+            dialog.caption = kInstalling;
+        };
+        dialog.RunOnWindowThread(install);
+        done = true;
+    });
+    const bool finished = PumpUntil([&] { return done.load(); }, 10000);
+    worker.join();
+    REQUIRE(finished);
+    ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kSwitchTimer, 0);
+    ::KillTimer(barWindow, SkinProgressBar::kStripeTimer);
+    for (int tick = 0; tick < 5; ++tick) {
+        ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
+        PumpFor(20);
+    }
+    ::ShowWindow(dialog.close.Window(), SW_HIDE);
+    PumpFor(50);
+    const int pushes = dialog.pushes;
+    dialog.Compose();
+    REQUIRE(dialog.pushes == pushes + 1);
+    REQUIRE(dialog.lastPushed.size() == 513u * 264u);
+
+    SkinTestDialog fresh;
+    fresh.caption = kInstalling;
+    REQUIRE(fresh.Create());
+    REQUIRE(PumpUntil([&] { return fresh.Alpha() == 255; }, 5000));
+    ::ShowWindow(fresh.close.Window(), SW_HIDE);
+    HWND freshBar = fresh.bar.Window();
+    fresh.bar.SwitchToStripes();
+    ::SendMessageW(freshBar, WM_TIMER, SkinProgressBar::kSwitchTimer, 0);
+    ::KillTimer(freshBar, SkinProgressBar::kStripeTimer);
+    for (int tick = 0; tick < 5; ++tick)
+        ::SendMessageW(freshBar, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
+    REQUIRE(fresh.bar.Offset() == dialog.bar.Offset());
+    SkinFrame expected;
+    REQUIRE(fresh.BuildFrame(expected));
+
+    int differ = 0;
+    for (int y = 0; y < 264; ++y)
+        for (int x = 0; x < 513; ++x)
+            differ += dialog.lastPushed[static_cast<size_t>(y) * 513 + x] != expected.Pixel(x, y);
+    CHECK(differ == 0);
 }
 
 } // TEST_SUITE
@@ -670,6 +897,45 @@ TEST_CASE("the installing look handed over from another thread runs on the windo
     dialog.Destroy();
     auto never = [] { FAIL_CHECK("ran after the window was gone"); };
     CHECK_FALSE(dialog.RunOnWindowThread(never));
+}
+
+TEST_CASE("hooked window procedures chain in order and let go without cutting the chain")
+{
+    HWND window = ::CreateWindowExW(0, L"static", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    REQUIRE(window);
+    const auto own = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC));
+    int data = 0;
+    REQUIRE(window_hooks::Install(window, &InnerHook, &data));
+    REQUIRE(window_hooks::Install(window, &OuterHook, &data));
+    // Installing again only replaces the data: no hook runs twice.
+    REQUIRE(window_hooks::Install(window, &InnerHook, &data));
+    hookTrail.clear();
+    ::SendMessageW(window, WM_USER + 7, 0, 0);
+    CHECK(hookTrail == std::vector<char>{'o', 'i'});
+
+    // The inner hook lets go while the outer one is on top: it stays in the
+    // chain and passes everything on.
+    window_hooks::Release(window, &InnerHook);
+    hookTrail.clear();
+    ::SendMessageW(window, WM_USER + 7, 0, 0);
+    CHECK(hookTrail == std::vector<char>{'o'});
+    const bool outerOnTop = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC)) == &OuterHook;
+    CHECK(outerOnTop);
+
+    // The outer one, on top, is taken out.
+    window_hooks::Release(window, &OuterHook);
+    const bool innerOnTop = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC)) == &InnerHook;
+    CHECK(innerOnTop);
+    window_hooks::Hook found;
+    CHECK_FALSE(window_hooks::Find(window, &OuterHook, found));
+    REQUIRE(window_hooks::Find(window, &InnerHook, found));
+    const bool previousIsOwn = found.previous == own;
+    CHECK(previousIsOwn);
+    CHECK(found.data == nullptr);
+
+    // The window's end drops what is left.
+    ::DestroyWindow(window);
+    CHECK_FALSE(window_hooks::Find(window, &InnerHook, found));
 }
 
 TEST_CASE("a dialog item's parent notification is reflected to that item")
