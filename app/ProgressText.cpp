@@ -1,5 +1,6 @@
 #include "app/ProgressText.h"
 
+#include <climits>
 #include <cwchar>
 
 int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
@@ -13,6 +14,10 @@ int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
     // extra precision through (which would give 29).
     volatile double share = static_cast<double>(doneBytes) / static_cast<double>(totalBytes);
     volatile double percent = share * 100.0;
+    // A server that sends far more than it announced would take the value
+    // past int, where the conversion is undefined (x86 gives INT_MIN).
+    if (percent >= static_cast<double>(INT_MAX))
+        return INT_MAX;
     return static_cast<int>(percent);
 }
 

@@ -7,7 +7,7 @@ namespace {
 bool StartsWithNoCase(const wchar_t* text, const wchar_t* prefix)
 {
     for (; *prefix; ++text, ++prefix)
-        if (!*text || std::towlower(*text) != *prefix)
+        if (!*text || static_cast<wchar_t>(std::towlower(*text)) != *prefix)
             return false;
     return true;
 }

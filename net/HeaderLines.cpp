@@ -37,6 +37,14 @@ ContentRange ParseContentRange(const wchar_t* value)
         return range;
     range.valid = true;
     range.first = static_cast<int>(first);
+    const wchar_t* dash = value;
+    while (*dash >= L'0' && *dash <= L'9')
+        ++dash;
+    if (dash[0] == L'-' && dash[1] >= L'0' && dash[1] <= L'9') {
+        const long long last = ParseLeadingDigits(dash + 1, INT_MAX);
+        if (last <= INT_MAX)
+            range.last = static_cast<int>(last);
+    }
     const wchar_t* slash = std::wcschr(value, L'/');
     if (slash && slash[1] >= L'0' && slash[1] <= L'9') {
         const long long total = ParseLeadingDigits(slash + 1, INT_MAX);

@@ -18,6 +18,7 @@ const wchar_t* FindHeaderIn(const std::vector<std::wstring>& lines, const wchar_
 struct ContentRange {
     bool valid = false; // a first-byte position was found
     int first = 0;      // where the body's bytes go in the file
+    int last = -1;      // position of the body's last byte; -1 when missing
     int total = -1;     // size of the whole file; -1 when "*" or missing
 };
 ContentRange ParseContentRange(const wchar_t* value);

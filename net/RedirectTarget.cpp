@@ -37,11 +37,15 @@ int DefaultPort(const wchar_t* scheme)
     return 0;
 }
 
-std::wstring Origin(const UrlParts& base)
+// The answering server's part of a URL, for a reference that names none.
+// ParseUrl ends the user info at the first "@" anywhere, so the separator is
+// written whenever an "@" follows in the host or the rest, even with no user.
+std::wstring Origin(const UrlParts& base, const std::wstring& rest)
 {
     std::wstring origin = base.scheme;
     origin += L"://";
-    if (base.user[0] || base.password[0]) {
+    const bool atFollows = std::wcschr(base.host, L'@') || rest.find(L'@') != std::wstring::npos;
+    if (base.user[0] || base.password[0] || atFollows) {
         origin += base.user;
         if (base.password[0]) {
             origin += L':';
@@ -58,6 +62,22 @@ std::wstring Origin(const UrlParts& base)
     if (base.port != 0 && base.port != DefaultPort(base.scheme))
         origin += L':' + std::to_wstring(base.port);
     return origin;
+}
+
+// An "@" in a reference without a server is part of its path or query, but
+// ParseUrl would take the text before it for a user name and the text after
+// it for the host: "/login?next=a@b" would lead to host b. Servers read
+// "%40" as the same character.
+std::wstring EscapedAt(const std::wstring& reference)
+{
+    std::wstring escaped;
+    for (wchar_t c : reference) {
+        if (c == L'@')
+            escaped += L"%40";
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 } // namespace
@@ -80,16 +100,22 @@ std::wstring ResolveLocation(const wchar_t* base, const wchar_t* location)
 
     if (reference.compare(0, 2, L"//") == 0)
         return std::wstring(parts.scheme) + L":" + reference;
-    const std::wstring origin = Origin(parts);
+    const std::wstring relative = EscapedAt(reference);
     const std::wstring path = parts.path[0] ? parts.path : L"/";
-    switch (reference[0]) {
+    std::wstring rest;
+    switch (relative[0]) {
     case L'/':
-        return origin + reference;
+        rest = relative;
+        break;
     case L'?':
-        return origin + path + reference;
+        rest = path + relative;
+        break;
     case L'#':
-        return origin + path + parts.query + reference;
+        rest = path + parts.query + relative;
+        break;
     default:
-        return origin + path.substr(0, path.rfind(L'/') + 1) + reference;
+        rest = path.substr(0, path.rfind(L'/') + 1) + relative;
+        break;
     }
+    return Origin(parts, rest) + rest;
 }

@@ -20,6 +20,22 @@ TempPlan PlanTempFile(long long tempTime, long long tempSize, long long serverTi
     return plan;
 }
 
+namespace {
+
+// A range that ends before it starts, runs past its file or disagrees with
+// the body's length cannot say where the body's bytes belong.
+bool IsConsistent(const ContentRange& range, int contentLength)
+{
+    if (range.last < 0)
+        return true;
+    if (range.last < range.first || (range.total > 0 && range.last >= range.total))
+        return false;
+    const long long length = static_cast<long long>(range.last) - range.first + 1;
+    return contentLength <= 0 || length == contentLength;
+}
+
+} // namespace
+
 TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get)
 {
     TransferPlan plan;
@@ -33,11 +49,15 @@ TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get
         ContentRange range = get.range;
         if (!range.valid && offset == 0)
             range.valid = true;
-        if (!range.valid || range.first > offset) {
+        if (!range.valid || range.first > offset || (range.total > 0 && range.first > range.total) ||
+            !IsConsistent(range, get.contentLength)) {
             plan.start = TransferStart::BadRange;
             return plan;
         }
-        if (!sameVersion && range.first > 0) {
+        // A server that ignores If-Range sends the rest of whatever it has
+        // now; when the answer has no Last-Modified, only the size tells.
+        const bool sameSize = range.total <= 0 || head.total == kUnknownTotal || range.total == head.total;
+        if ((!sameVersion || !sameSize) && range.first > 0) {
             plan.start = TransferStart::VersionMoved;
             return plan;
         }
@@ -49,6 +69,14 @@ TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get
     }
     if (announced == kUnknownTotal && sameVersion)
         announced = head.total;
+    // A body that starts, or by its range ends, past the end of its file
+    // cannot complete it (the range may name no size: "*" or 0).
+    const bool endsPast = get.status == 206 && get.range.last >= announced;
+    if (announced != kUnknownTotal && (plan.first > announced || endsPast)) {
+        plan.start = TransferStart::BadRange;
+        plan.first = 0;
+        return plan;
+    }
     plan.total = announced;
     return plan;
 }

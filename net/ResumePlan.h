@@ -48,8 +48,10 @@ struct GetFacts {
 
 enum class TransferStart {
     Write,        // write the body from `first`
-    BadRange,     // a 206 past the offset, or without Content-Range past 0
-    VersionMoved, // a 206 for a part of another version of the file
+    BadRange,     // a 206 past the offset or past the file's end, without
+                  // Content-Range past 0, or whose range contradicts itself
+                  // or the body's length
+    VersionMoved, // a 206 for a part of another version (time or size differ)
 };
 
 struct TransferPlan {

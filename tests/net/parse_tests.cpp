@@ -183,6 +183,38 @@ TEST_SUITE("url")
         }
         CHECK(ResolveLocation(base, nullptr).empty());
     }
+
+    TEST_CASE("ResolveLocation: a reference without a server stays on the answering one")
+    {
+        // Found by fuzz_redirect: ParseUrl reads the text after the first "@"
+        // as the host, so an "@" in a path or query led to another server.
+        struct Row {
+            const wchar_t* base;
+            const wchar_t* location;
+            const wchar_t* expected;
+        } rows[] = {
+            {L"http://h/dir/f", L"/login?next=a@b.example", L"http://h/login?next=a%40b.example"},
+            {L"http://h/dir/f", L"@", L"http://h/dir/%40"},
+            {L"http://h/dir/f", L"x@evil/y", L"http://h/dir/x%40evil/y"},
+            {L"http://h/dir/f", L"?mail=a@b", L"http://h/dir/f?mail=a%40b"},
+            {L"http://u:p@h:81/f", L"#a@b", L"http://u:p@h:81/f#a%40b"},
+            // The answering URL's own "@" after an empty user info stays behind one.
+            {L"http://@h/a@b", L"?v", L"http://@h/a@b?v"},
+            {L"http://@h@x/p", L"/q", L"http://@h@x/q"},
+        };
+        for (const Row& row : rows) {
+            CAPTURE(Narrow(row.base));
+            CAPTURE(Narrow(row.location));
+            const std::wstring resolved = ResolveLocation(row.base, row.location);
+            CHECK(Narrow(resolved) == Narrow(row.expected));
+            const UrlParts from = ParseUrl(row.base), to = ParseUrl(resolved.c_str());
+            CHECK(Narrow(to.host) == Narrow(from.host));
+            CHECK(Narrow(to.user) == Narrow(from.user));
+            CHECK(to.port == from.port);
+        }
+        // A reference with a server of its own goes there, "@" and all.
+        CHECK(Narrow(ParseUrl(ResolveLocation(L"http://h/", L"//u@cdn/x").c_str()).host) == "cdn");
+    }
 }
 
 TEST_SUITE("date")
@@ -319,24 +351,29 @@ TEST_SUITE("headers")
             const wchar_t* text;
             bool valid;
             int first;
+            int last;
             int total;
         } rows[] = {
-            {L"100-999/1000", true, 100, 1000},
-            {L"0-0/1", true, 0, 1},
-            {L"100-999/*", true, 100, -1},
-            {L"100-999", true, 100, -1},
-            {L"5-9/99999999999", true, 5, -1},
-            {L"*/1000", false, 0, -1},
-            {L"abc", false, 0, -1},
-            {L"", false, 0, -1},
-            {L" 100-999/1000", false, 0, -1},
-            {L"99999999999-9/10", false, 0, -1},
+            {L"100-999/1000", true, 100, 999, 1000},
+            {L"0-0/1", true, 0, 0, 1},
+            {L"100-999/*", true, 100, 999, -1},
+            {L"100-999", true, 100, 999, -1},
+            {L"5-9/99999999999", true, 5, 9, -1},
+            {L"100/1000", true, 100, -1, 1000},
+            {L"100-/1000", true, 100, -1, 1000},
+            {L"0-99999999999/5", true, 0, -1, 5},
+            {L"*/1000", false, 0, -1, -1},
+            {L"abc", false, 0, -1, -1},
+            {L"", false, 0, -1, -1},
+            {L" 100-999/1000", false, 0, -1, -1},
+            {L"99999999999-9/10", false, 0, -1, -1},
         };
         for (const Row& row : rows) {
             CAPTURE(Narrow(row.text));
             const ContentRange range = ParseContentRange(row.text);
             CHECK(range.valid == row.valid);
             CHECK(range.first == row.first);
+            CHECK(range.last == row.last);
             CHECK(range.total == row.total);
         }
     }
@@ -488,6 +525,18 @@ TEST_SUITE("plans")
             {"206 of another version", head, 300, get(206, b, 700, L"300-999/1000"), TransferStart::VersionMoved, 0,
              -1, b},
             {"206 of another version from 0", head, 0, get(206, b, 800, L"0-799/800"), TransferStart::Write, 0, 800, b},
+            {"206 of another size without Last-Modified", head, 300, get(206, kInvalidTime, 900, L"300-1199/1200"),
+             TransferStart::VersionMoved, 0, -1, a},
+            {"206 of the same size without Last-Modified", head, 300, get(206, kInvalidTime, 700, L"300-999/1000"),
+             TransferStart::Write, 300, 1000, a},
+            {"206 ending before it starts", head, 300, get(206, a, 700, L"300-100/1000"), TransferStart::BadRange, 0,
+             -1, a},
+            {"206 ending past its file", head, 300, get(206, a, 800, L"300-1099/1000"), TransferStart::BadRange, 0,
+             -1, a},
+            {"206 longer than its range says", head, 300, get(206, a, 700, L"100-199/1000"), TransferStart::BadRange,
+             0, -1, a},
+            {"206 whose length is unknown", head, 300, get(206, a, 0, L"100-999/1000"), TransferStart::Write, 100, 1000,
+             a},
             {"200: If-Range failed or Range ignored", head, 300, get(200, b, 800, L""), TransferStart::Write, 0, 800, b},
             {"200 of the same version", head, 300, get(200, a, 1000, L""), TransferStart::Write, 0, 1000, a},
             {"200 without length, same version", head, 0, get(200, a, 0, L""), TransferStart::Write, 0, 1000, a},
@@ -498,6 +547,15 @@ TEST_SUITE("plans")
              TransferStart::Write, 0, 1000, a},
             {"no total anywhere", HeadFacts{kInvalidTime, kUnknownTotal}, 0, get(200, kInvalidTime, 0, L""),
              TransferStart::Write, 0, -1, kInvalidTime},
+            // Found by fuzz_resume_plan: bodies placed past their file's end.
+            {"206 starting past the total it names", head, 300, get(206, a, 10, L"200-209/100"),
+             TransferStart::BadRange, 0, -1, a},
+            {"206 running past the HEAD's total", head, 300, get(206, a, 0, L"300-4999/*"), TransferStart::BadRange,
+             0, -1, a},
+            {"206 running past the HEAD's total, size 0", head, 300, get(206, a, 0, L"300-1999/0"),
+             TransferStart::BadRange, 0, -1, a},
+            {"206 ending at the HEAD's total", head, 300, get(206, a, 0, L"300-999/*"), TransferStart::Write, 300,
+             1000, a},
         };
         for (const Row& row : rows) {
             CAPTURE(row.what);

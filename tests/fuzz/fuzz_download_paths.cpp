@@ -1,0 +1,83 @@
+// The names a download works with: the request object, the file name taken
+// from the URL path, the final and the temporary path. The input holds a
+// target and a URL, separated by a NUL.
+//
+// Beyond not crashing: the object name is path and query, never the
+// fragment; the file name is the last segment of the path, without a query,
+// within its capacity; a refused pair of paths leaves the outputs alone; an
+// accepted final path is the target with backslashes, plus the file name when
+// the target is a folder, the file then lying directly inside that folder;
+// the temporary path is the final path and ".dul!", within 1,024 units.
+
+#include "net/DownloadPaths.h"
+#include "net/UrlParts.h"
+#include "tests/fuzz/FuzzInput.h"
+
+#include <string>
+
+namespace {
+
+void CheckFileName(const std::wstring& path)
+{
+    std::wstring name = L"sentinel";
+    const bool fits = FileNameFromUrlPath(path.c_str(), &name);
+    const size_t slash = path.rfind(L'/');
+    std::wstring expected;
+    if (slash != std::wstring::npos)
+        expected = path.substr(slash + 1, path.find(L'?', slash + 1) - (slash + 1));
+    if (expected.size() >= kFileNameCapacity) {
+        FUZZ_REQUIRE(!fits);
+        return;
+    }
+    FUZZ_REQUIRE(fits);
+    FUZZ_REQUIRE(name == expected);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::ForgetShown();
+    const std::vector<std::wstring> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
+    const std::wstring target = pieces[0];
+    const std::wstring url = fuzz::UpToNul(pieces[1]);
+    fuzz::Show("target", target);
+    fuzz::Show("url", url);
+
+    const UrlParts parts(url.c_str());
+    FUZZ_REQUIRE(MakeObjectName(parts) == std::wstring(parts.path) + parts.query);
+
+    // The path as ParseUrl gives it, and the raw text too (which may hold
+    // backslashes and every other mark).
+    CheckFileName(parts.path);
+    CheckFileName(url);
+
+    std::wstring name;
+    if (!FileNameFromUrlPath(parts.path, &name))
+        return 0;
+    std::wstring finalPath = L"final untouched", tempPath = L"temp untouched";
+    const bool made = MakeDownloadPaths(target.empty() ? nullptr : target.c_str(), name, &finalPath, &tempPath);
+    fuzz::Show("final", finalPath);
+    if (!made) {
+        FUZZ_REQUIRE(finalPath == L"final untouched" && tempPath == L"temp untouched");
+        return 0;
+    }
+
+    std::wstring folder = target.empty() ? L"./" : target;
+    for (wchar_t& c : folder)
+        if (c == L'/')
+            c = L'\\';
+    if (folder.back() == L'\\') {
+        FUZZ_REQUIRE(finalPath.compare(0, folder.size(), folder) == 0);
+        const std::wstring leaf = finalPath.substr(folder.size());
+        FUZZ_REQUIRE(leaf == name);
+        FUZZ_REQUIRE(!leaf.empty() && leaf.find(L'\\') == std::wstring::npos);
+    } else {
+        FUZZ_REQUIRE(finalPath == folder);
+    }
+    FUZZ_REQUIRE(finalPath.find(L'/') == std::wstring::npos);
+    FUZZ_REQUIRE(finalPath.back() != L'\\');
+    FUZZ_REQUIRE(tempPath == finalPath + L".dul!");
+    FUZZ_REQUIRE(tempPath.size() < kDownloadPathCapacity);
+    return 0;
+}
