@@ -3,6 +3,7 @@
 #include "net/HeaderLines.h"
 #include "net/PortableText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -22,6 +23,16 @@ std::unique_ptr<wchar_t[]> HeaderBuffer()
 {
     return std::unique_ptr<wchar_t[]>(new (std::nothrow) wchar_t[kHeaderBufferChars + 1]());
 }
+
+// The headers the download reads, by the platform's info level.
+struct NamedHeader {
+    DWORD infoLevel;
+    const wchar_t* name;
+};
+const NamedHeader kReadHeaders[] = {{HTTP_QUERY_CONTENT_TYPE, L"Content-Type"},
+                                    {HTTP_QUERY_LAST_MODIFIED, L"Last-Modified"},
+                                    {HTTP_QUERY_LOCATION, L"Location"},
+                                    {HTTP_QUERY_CONTENT_RANGE, L"Content-Range"}};
 
 } // namespace
 
@@ -48,9 +59,20 @@ void HttpDownloader::FetchHeaders(HINTERNET request)
         return;
     DWORD bytes = kHeaderBufferBytes;
     DWORD index = 0;
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, block.get(), &bytes, &index))
+    if (::HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, block.get(), &bytes, &index)) {
+        headers_ = SplitRawHeaders(block.get(), kHeaderBufferChars);
         return;
-    headers_ = SplitRawHeaders(block.get(), kHeaderBufferChars);
+    }
+    // A block over the buffer (a server padding its answer) must not hide
+    // the few values the download decides by, a text page's type above all:
+    // those are read one by one, each with a buffer of the same size.
+    for (const NamedHeader& header : kReadHeaders) {
+        std::fill(block.get(), block.get() + kHeaderBufferChars + 1, L'\0');
+        bytes = kHeaderBufferBytes;
+        index = 0;
+        if (::HttpQueryInfoW(request, header.infoLevel, block.get(), &bytes, &index))
+            headers_.push_back(std::wstring(header.name) + L": " + block.get());
+    }
 }
 
 const wchar_t* HttpDownloader::FindHeader(const wchar_t* prefix) const

@@ -23,8 +23,9 @@ public:
     // DownloadResult.
     int Download(const wchar_t* url, const wchar_t* target, DownloadProgressCallback callback, void* context);
 
-    // Reads the response's raw header lines into the list; headers that do not
-    // fit the 20,480-byte buffer leave the list empty.
+    // Reads the response's raw header lines into the list. When they do not
+    // fit the 20,480-byte buffer, the list holds only the headers the download
+    // reads (Content-Type, Last-Modified, Location, Content-Range) that fit.
     void FetchHeaders(HINTERNET request);
     // The value after prefix ("Content-Type: ") in the first matching line of
     // the list; "" when none. Valid until the next FetchHeaders.

@@ -58,8 +58,10 @@ void StatsRequest::Send()
     const std::wstring origin = std::wstring(L"http://") + KOVRA_STATS_HOST;
     const std::wstring object = url_.substr(origin.size());
     LPCWSTR acceptTypes[] = {L"*/*", nullptr};
+    // Never a copy of the answer in the user's internet cache: the loader
+    // writes nothing outside its download, and the answer is not read.
     UniqueHInternet request(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, acceptTypes,
-                                               INTERNET_FLAG_RELOAD, 0));
+                                               INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!request)
         return;
     SetNumberOption(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);

@@ -26,11 +26,20 @@ Options:
   force206      answer 206 with Content-Range even without Range
   noifrange     honour Range even when If-Range does not match Last-Modified
   crange=TEXT   Content-Range text as given
-  cut=N         close the connection after N body bytes of this answer
+  cut=N         close the connection after N body bytes of this answer (a
+                normal close: every byte written reaches the client)
+  reset=N       abort the connection (TCP RST) after N body bytes: what the
+                kernel still held unacknowledged is lost in flight; the
+                amount is reported by /__control/state
   stall=N       after N body bytes stop sending and hold the connection
   silent        accept the request and never answer (hold the connection)
   drop          close the connection at once without answering
-  hold=SECONDS  how long stall/silent hold the connection (default 60)
+  abort         reset the connection (TCP RST) at once without answering
+  keepopen      after the whole body, hold the connection open without
+                closing it (with a Content-Length above the body, the client
+                waits for bytes that never come)
+  hold=SECONDS  how long stall/silent/keepopen hold the connection (default 60)
+  file=NAME     serve this file of --root instead of the one the path names
   delay=SECONDS wait before answering
   rate=BYTES    limit the body to this many bytes a second
   body=TEXT     literal body instead of the file
@@ -44,14 +53,21 @@ Values are escaped the way nginx escapes them (\\xHH for '"', '\\', and bytes
 outside 0x20..0x7e).
 A connection that opens with a TLS handshake (an https client) is logged with
 the request line "TLS-HANDSHAKE" and closed at once.
+
+GET or POST /__control/state answers JSON: "pending", the request lines being
+answered right now (not yet in the log), and "resets", one record per answer
+ended by reset= ({"request", "range", "written", "unacked"}), oldest first.
 """
 
 import argparse
 import email.utils
+import fcntl
 import json
 import os
 import socket
 import socketserver
+import struct
+import termios
 import threading
 import time
 import urllib.parse
@@ -59,6 +75,10 @@ import urllib.parse
 SCRIPTS = {}
 SCRIPTS_LOCK = threading.Lock()
 LOG_LOCK = threading.Lock()
+# Answers in progress (id -> request line) and the record of aborted ones.
+STATE_LOCK = threading.Lock()
+PENDING = {}
+RESETS = []
 ARGS = None
 
 
@@ -140,6 +160,7 @@ class Handler(socketserver.BaseRequestHandler):
         request_line, headers = self.read_head()
         if request_line is None:
             return False
+        self.request_line = request_line
         parts = request_line.split(" ")
         method = parts[0] if parts else ""
         target = parts[1] if len(parts) > 1 else "/"
@@ -157,10 +178,14 @@ class Handler(socketserver.BaseRequestHandler):
             return self.control(path, body_in)
 
         status, sent = 0, 0
+        with STATE_LOCK:
+            PENDING[id(self)] = request_line
         try:
             status, sent, keep = self.respond(method, path, target, header_map)
         finally:
             write_log(request_line, headers, status, sent)
+            with STATE_LOCK:
+                PENDING.pop(id(self), None)
         return keep
 
     # --- control -----------------------------------------------------------
@@ -174,6 +199,12 @@ class Handler(socketserver.BaseRequestHandler):
         elif path == "/__control/reset":
             with SCRIPTS_LOCK:
                 SCRIPTS.clear()
+            with STATE_LOCK:
+                del RESETS[:]
+        elif path == "/__control/state":
+            with STATE_LOCK:
+                state = {"pending": sorted(PENDING.values()), "resets": list(RESETS)}
+            reply = json.dumps(state).encode("utf-8")
         elif path == "/__control/ping":
             pass
         else:
@@ -214,6 +245,9 @@ class Handler(socketserver.BaseRequestHandler):
         if opts.get("silent"):
             self.hold(opts)
             return 0, 0, False
+        if opts.get("abort"):
+            self.reset_connection()
+            return 0, 0, False
         if opts.get("drop"):
             try:
                 self.request.shutdown(socket.SHUT_RDWR)
@@ -223,6 +257,8 @@ class Handler(socketserver.BaseRequestHandler):
 
         body = None
         mtime = None
+        if "file" in opts:
+            file_part = "/" + opts["file"]
         if "body" in opts:
             body = str(opts["body"]).encode("utf-8")
         else:
@@ -322,21 +358,44 @@ class Handler(socketserver.BaseRequestHandler):
                 lines.append("X-Pad-%d: %s" % (i, "p" * min(200, pad)))
                 pad -= 200
                 i += 1
-        close = length_text is not None or opts.get("close") or opts.get("cut") is not None
+        close = (length_text is not None or opts.get("close") or opts.get("cut") is not None
+                 or opts.get("reset") is not None)
         lines.append("Connection: %s" % ("close" if close else "keep-alive"))
         self.send_raw(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
 
         if method == "HEAD":
             return status, 0, not close
-        sent = self.send_body(payload, opts)
+        sent = self.send_body(payload, opts, header_map)
+        if sent is None:
+            return status, int(opts["reset"]), False
         finished = sent == len(payload)
+        if finished and opts.get("keepopen"):
+            self.hold(opts)
+            return status, sent, False
         return status, sent, finished and not close
 
-    def send_body(self, payload, opts):
+    def abort(self, written, header_map):
+        # SIOCOUTQ: bytes written but not yet acknowledged by the client;
+        # the RST throws them away.
+        unacked = struct.unpack("i", fcntl.ioctl(self.request.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+        with STATE_LOCK:
+            RESETS.append({"request": self.request_line, "range": header_map.get("range"),
+                           "written": written, "unacked": unacked})
+        self.reset_connection()
+
+    def reset_connection(self):
+        self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.reader.close()
+        self.request.close()
+
+    def send_body(self, payload, opts, header_map):
+        """Bytes of the body written; None when the connection was reset."""
         limit = len(payload)
         stop_kind = None
         if opts.get("cut") is not None:
             limit, stop_kind = min(limit, int(opts["cut"])), "cut"
+        if opts.get("reset") is not None and int(opts["reset"]) < limit:
+            limit, stop_kind = int(opts["reset"]), "reset"
         if opts.get("stall") is not None and int(opts["stall"]) < limit:
             limit, stop_kind = int(opts["stall"]), "stall"
         rate = float(opts.get("rate", 0))
@@ -352,6 +411,9 @@ class Handler(socketserver.BaseRequestHandler):
                 ahead = sent / rate - (time.time() - began)
                 if ahead > 0:
                     time.sleep(ahead)
+        if stop_kind == "reset":
+            self.abort(sent, header_map)
+            return None
         if stop_kind == "stall" and sent < len(payload):
             self.hold(opts)
         if stop_kind is not None and sent < len(payload):
