@@ -220,14 +220,7 @@ class LoaderTest(unittest.TestCase):
     # --- text pages -----------------------------------------------------------
     def set_browser_recorder(self):
         opened = os.path.join(WORK, "opened-%s.txt" % self._testMethodName)
-        if os.path.exists(opened):
-            os.remove(opened)
-        script = os.path.join(WORK, "record-browser.sh")
-        with open(script, "w") as f:
-            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
-        os.chmod(script, 0o755)
-        H.reg("add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", script, "/f")
-        self.addCleanup(H.reg, "delete", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/f")
+        self.addCleanup(H.record_browser(opened))
         return opened
 
     def test_text_page_opens_in_the_browser_and_ends(self):

@@ -229,14 +229,7 @@ class FaultCase(unittest.TestCase):
     def record_browser(self):
         """Points Wine's browser launcher at a script that records what it is given."""
         opened = os.path.join(WORK, "opened-%s.txt" % self._testMethodName)
-        if os.path.exists(opened):
-            os.remove(opened)
-        script = os.path.join(WORK, "record-browser.sh")
-        with open(script, "w") as f:
-            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
-        os.chmod(script, 0o755)
-        H.reg("add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/d", script, "/f")
-        self.addCleanup(H.reg, "delete", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/f")
+        self.addCleanup(H.record_browser(opened))
         return opened
 
     def opened(self, path):

@@ -153,6 +153,19 @@ class Harness:
         return subprocess.run(["wine", "reg"] + list(args), env=self.env(), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60)
 
+    def record_browser(self, opened):
+        """Points Wine's browser launcher at a script that appends what it is
+        given to the file opened (removed first). Returns the undo."""
+        if os.path.exists(opened):
+            os.remove(opened)
+        script = opened + ".sh"
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
+        os.chmod(script, 0o755)
+        key = r"HKCU\Software\Wine\WineBrowser"
+        self.reg("add", key, "/v", "Browsers", "/d", script, "/f")
+        return lambda: self.reg("delete", key, "/v", "Browsers", "/f")
+
     # --- servers ------------------------------------------------------------
     def nginx_log(self):
         return ServerLog(os.path.join(self.state, "nginx", "access.log"))
