@@ -1,7 +1,8 @@
 #include "app/ProgressText.h"
 
+#include "common/DecimalText.h"
+
 #include <climits>
-#include <cwchar>
 
 int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
 {
@@ -23,10 +24,7 @@ int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
 
 std::wstring ProgressWindowText(int percent)
 {
-    wchar_t text[128];
-    std::swprintf(text, sizeof text / sizeof text[0], L"%ls - %d%%",
-                  L"\x0417\x0430\x0433\x0440\x0443\x0437\x043A\x0430 \x0431\x0440\x0430\x0443\x0437\x0435\x0440\x0430 "
-                  L"\x041A\x043E\x0432\x0440\x0430",
-                  percent);
-    return text;
+    return L"\x0417\x0430\x0433\x0440\x0443\x0437\x043A\x0430 \x0431\x0440\x0430\x0443\x0437\x0435\x0440\x0430 "
+           L"\x041A\x043E\x0432\x0440\x0430 - " +
+           DecimalText(percent) + L"%";
 }

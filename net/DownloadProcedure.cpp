@@ -13,12 +13,13 @@
 #include "net/UrlParts.h"
 #include "stats/StatsReporter.h"
 
+#include "common/DecimalText.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 
 #include <climits>
-#include <cstdio>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -140,9 +141,7 @@ bool ReceiveRest(HttpDownloader& downloader, HINTERNET connection, const std::ws
                  Received* out)
 {
     InternetHandle get(OpenRequest(connection, L"GET", object, flags));
-    wchar_t range[64];
-    std::swprintf(range, 64, L"Range: bytes=%d-\r\n", offset);
-    std::wstring requestHeaders = range;
+    std::wstring requestHeaders = L"Range: bytes=" + DecimalText(offset) + L"-\r\n";
     // Continue only if the server still has the version these bytes are of;
     // otherwise it answers 200 with the whole new file.
     if (offset > 0)

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -85,11 +86,12 @@ void HttpDownloader::PrintHeaders() const
     for (const std::wstring& line : headers_) {
         const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
                                                nullptr, nullptr);
-        std::string text(size, '\0');
+        // Bytes, not a std::string: that class would be the only user of its
+        // library code in the loader.
+        std::vector<char> text(static_cast<size_t>(size > 0 ? size : 0) + 1, '\n');
         if (size > 0)
-            ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &text[0], size, nullptr,
+            ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), text.data(), size, nullptr,
                                   nullptr);
-        text += '\n';
         std::fwrite(text.data(), 1, text.size(), stdout);
     }
 }

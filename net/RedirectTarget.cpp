@@ -3,6 +3,8 @@
 #include "net/PortableText.h"
 #include "net/UrlParts.h"
 
+#include "common/DecimalText.h"
+
 #include <cwchar>
 
 namespace {
@@ -60,7 +62,7 @@ std::wstring Origin(const UrlParts& base, const std::wstring& rest)
     if (ipv6)
         origin += L']';
     if (base.port != 0 && base.port != DefaultPort(base.scheme))
-        origin += L':' + std::to_wstring(base.port);
+        origin += L':' + DecimalText(base.port);
     return origin;
 }
 

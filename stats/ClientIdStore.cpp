@@ -4,12 +4,32 @@
 
 #include <objbase.h>
 
+namespace {
+
+// Loaded once per process, also when two threads ask at the same time. A
+// one-time initialisation of the platform rather than a function-local
+// static, whose guard brings a whole thread library into the exe.
+INIT_ONCE clientIdOnce = INIT_ONCE_STATIC_INIT;
+std::wstring clientId;
+
+BOOL CALLBACK LoadClientIdOnce(PINIT_ONCE, PVOID, PVOID*)
+{
+    try {
+        clientId = LoadOrCreateClientId();
+        return TRUE;
+    } catch (...) {
+        // Out of memory: the next request tries again.
+        return FALSE;
+    }
+}
+
+} // namespace
+
 std::wstring GetClientId()
 {
-    // A function-local static is initialised once, also when two threads ask
-    // at the same time; the run event asks first, on the main thread.
-    static const std::wstring cached = LoadOrCreateClientId();
-    return cached;
+    if (!::InitOnceExecuteOnce(&clientIdOnce, &LoadClientIdOnce, nullptr, nullptr))
+        return std::wstring();
+    return clientId;
 }
 
 std::wstring LoadOrCreateClientId()

@@ -1,8 +1,7 @@
 #include "stats/StatsUrl.h"
 
 #include "FixedHosts.h"
-
-#include <cwchar>
+#include "common/DecimalText.h"
 
 namespace {
 
@@ -81,7 +80,5 @@ std::wstring ParamPiece(const std::wstring& key, const std::wstring& value)
 
 std::wstring ExitCodeText(int exitCode)
 {
-    wchar_t text[16];
-    std::swprintf(text, sizeof text / sizeof text[0], L"%i", exitCode);
-    return text;
+    return DecimalText(exitCode);
 }

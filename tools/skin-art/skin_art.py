@@ -16,7 +16,7 @@ Pictures (resource id, file):
   217 stripe_tile.png     29 x 9 opaque stripe tile of the progress bar
   124/114/115             9 x 9 close cross in #666666 / #000000 / #444444
   128/126/127             10 x 9 minimise bar in #666666 / #000000 / #444444
-  128 kovra.ico           application icon, 16, 32, 48 (BMP) and 256 (PNG)
+  128 kovra.ico           application icon, 16 (BMP), 32, 48 and 256 (PNG)
 """
 
 import argparse
@@ -395,12 +395,16 @@ def canvas_png(canvas):
 
 
 def ico_bytes(canvases):
-    """An icon file: 32-bit DIB entries, and a PNG entry for the 256 size."""
+    """An icon file: a 32-bit DIB entry for 16 pixels, PNG entries from 32 up.
+
+    Windows reads PNG entries of any size since Vista (the program needs 7),
+    and they are a tenth of a DIB's bytes: 13 KB less in the exe. The 16-pixel
+    image, the one shown most (title bar, taskbar), stays in the classic form."""
     entries, blobs = [], []
     for c in canvases:
         size = c.width
         rgba = c.rgba_bytes()
-        if size >= 256:
+        if size >= 32:
             blob = canvas_png(c)
         else:
             header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
