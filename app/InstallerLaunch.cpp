@@ -1,9 +1,33 @@
 #include "app/LoaderDialog.h"
 
+#include "app/InstallerSignature.h"
 #include "app/WorkingPaths.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
+
+namespace {
+
+const int kHoldAttempts = 20;
+const DWORD kHoldRetryMs = 100;
+
+// The installer file, open for reading with only readers beside us: from
+// now until the installer has started nobody can write, rename or delete it,
+// so what is checked is what runs. Something that still has it open for
+// writing (a scanner looking at the fresh file) is waited for a little.
+UniqueFileHandle HoldInstaller(const std::wstring& path, DWORD& error)
+{
+    for (int attempt = 1;; ++attempt) {
+        UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = file ? ERROR_SUCCESS : ::GetLastError();
+        if (error != ERROR_SHARING_VIOLATION || attempt == kHoldAttempts)
+            return file;
+        ::Sleep(kHoldRetryMs);
+    }
+}
+
+} // namespace
 
 int LoaderDialog::RunInstaller()
 {
@@ -17,6 +41,21 @@ int LoaderDialog::RunInstaller()
         return 0;
     }
 
+    DWORD holdError = ERROR_SUCCESS;
+    UniqueFileHandle held = HoldInstaller(targetPath, holdError);
+    if (!held)
+        return static_cast<int>(holdError);
+    if (publisherPin.state != PublisherKeyPin::State::None) {
+        const LONG verdict = VerifyPublisherSignature(held.get(), targetPath.c_str(), publisherPin);
+        if (verdict != ERROR_SUCCESS) {
+            // Not ours, or not what was signed: never run, and not left
+            // lying around for anyone to start.
+            held.reset();
+            ::DeleteFileW(targetPath.c_str());
+            return static_cast<int>(verdict);
+        }
+    }
+
     const std::wstring directory = GetDirectoryPart(targetPath);
     SHELLEXECUTEINFOW launch{};
     launch.cbSize = sizeof launch;
@@ -28,8 +67,12 @@ int LoaderDialog::RunInstaller()
     launch.lpParameters = L"--no-gui --only-kovra-icon";
     launch.lpDirectory = directory.c_str();
     launch.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&launch))
-        return static_cast<int>(::GetLastError());
+    const bool launched = ::ShellExecuteExW(&launch) != FALSE;
+    const DWORD launchError = launched ? ERROR_SUCCESS : ::GetLastError();
+    // The installer's process now has its image open (or never will).
+    held.reset();
+    if (!launched)
+        return static_cast<int>(launchError);
 
     UniqueKernelHandle process(launch.hProcess);
     if (process)

@@ -22,8 +22,9 @@ const UINT kEndJobMessage = WM_APP + 1;
 
 } // namespace
 
-LoaderDialog::LoaderDialog()
+LoaderDialog::LoaderDialog(const PublisherKeyPin& pin)
     : caption(kDownloadingCaption),
+      publisherPin(pin),
       installerUrl(std::wstring(L"http://") + KOVRA_DOWNLOAD_HOST + L"/KovraInstallerD1.exe"),
       targetPath(ChooseTargetPath(GetTempDirectory(), GetOwnPath()))
 {

@@ -4,6 +4,7 @@
 // progress, switches to the installing look, runs the installer and reports
 // the events. The user cannot stop the job: closing only hides the window.
 
+#include "app/PublisherKeyPin.h"
 #include "common/UniqueHandle.h"
 #include "net/HttpDownloader.h"
 #include "ui/ImageButton.h"
@@ -16,7 +17,8 @@
 class LoaderDialog : public LayeredSkinWindow {
 public:
     // Loads the skin, fixes the target path and opens the internet session.
-    LoaderDialog();
+    // With a pin, only an installer signed by that publisher is run.
+    explicit LoaderDialog(const PublisherKeyPin& pin);
     ~LoaderDialog() override;
 
     // Ending values of the dialog (the process exit code).
@@ -59,6 +61,7 @@ private:
     uint32_t doneBytes = 0;
     // Read by every composition pass; replaced on the window's thread.
     std::wstring caption;
+    const PublisherKeyPin publisherPin;
     const std::wstring installerUrl;
     const std::wstring targetPath;
     HttpDownloader downloader;

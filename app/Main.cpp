@@ -1,7 +1,9 @@
 // The loader's entry: one loader per session, GDI+ around everything that
 // draws, the run event, then the one modal dialog; its result is the exit code.
 
+#include "PinnedPublisher.h"
 #include "app/LoaderDialog.h"
+#include "app/SystemDllSearch.h"
 #include "stats/StatsReporter.h"
 #include "ui/GdiPlusSession.h"
 
@@ -17,6 +19,9 @@ const WORD kDialogTemplate = 130;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Before anything loads a DLL that is not linked at start.
+    RestrictDllSearchToSystem();
+
     // Without a namespace prefix the name lives in the user's session.
     UniqueKernelHandle mutex(::CreateMutexW(nullptr, FALSE, L"KOVRALOADERV2"));
     if (::GetLastError() == ERROR_ALREADY_EXISTS)
@@ -30,7 +35,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     {
         GdiPlusSession gdiplus;
         ReportRun();
-        LoaderDialog dialog;
+        LoaderDialog dialog(ParsePublisherKeyPin(KOVRA_PUBLISHER_KEY_SHA256));
         HWND owner = ::GetActiveWindow();
         if (!dialog.PrepareBinding()) {
             ::SetLastError(ERROR_OUTOFMEMORY);

@@ -6,7 +6,7 @@ set -eu
 PACKAGES="cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
 wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick
 fonts-liberation fonts-dejavu-core nginx-light doctest-dev curl
-clang libclang-rt-14-dev"
+clang libclang-rt-14-dev osslsigncode openssl"
 
 missing=""
 for package in $PACKAGES; do
