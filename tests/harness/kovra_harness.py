@@ -182,8 +182,8 @@ class Harness:
 
     def script(self, path, steps=(), default=None):
         """Answers of the scripted server for a path: steps one per request, then default."""
-        spec = {"path": path, "steps": list(steps), "default": default or {}}
-        return self._control("/__control/script", json.dumps(spec).encode("utf-8"))
+        script = {"path": path, "steps": list(steps), "default": default or {}}
+        return self._control("/__control/script", json.dumps(script).encode("utf-8"))
 
     def reset_scripts(self):
         return self._control("/__control/reset")

@@ -192,10 +192,10 @@ class Handler(socketserver.BaseRequestHandler):
     def control(self, path, body):
         reply = b"ok\n"
         if path == "/__control/script":
-            spec = json.loads(body.decode("utf-8"))
+            script = json.loads(body.decode("utf-8"))
             with SCRIPTS_LOCK:
-                SCRIPTS[spec["path"]] = {"steps": list(spec.get("steps", [])),
-                                         "default": spec.get("default", {})}
+                SCRIPTS[script["path"]] = {"steps": list(script.get("steps", [])),
+                                           "default": script.get("default", {})}
         elif path == "/__control/reset":
             with SCRIPTS_LOCK:
                 SCRIPTS.clear()
