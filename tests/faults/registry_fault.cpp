@@ -22,6 +22,7 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -130,7 +131,12 @@ int Set(DWORD type, const wchar_t* kind, DWORD bytes)
 {
     if (Create(kKey, 0) != 0)
         return 1;
-    std::vector<BYTE> data(bytes, 0);
+    // RegSetValueExW reads one character past the data of a string value and
+    // stores an extra NUL when it finds one there (Windows does the same):
+    // what lies after the buffer must not be zero, or the value would depend
+    // on the heap.
+    std::vector<BYTE> data(bytes + 2 * sizeof(wchar_t), 'A');
+    std::fill(data.begin(), data.begin() + bytes, 0);
     const DWORD units = bytes / 2;
     if (std::wcscmp(kind, L"zero") != 0) {
         for (DWORD i = 0; i < units; ++i)
@@ -142,7 +148,7 @@ int Set(DWORD type, const wchar_t* kind, DWORD bytes)
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return 1;
     UniqueHKey owned(key);
-    const LONG code = ::RegSetValueExW(owned.get(), L"GUID", 0, type, data.empty() ? nullptr : data.data(), bytes);
+    const LONG code = ::RegSetValueExW(owned.get(), L"GUID", 0, type, bytes ? data.data() : nullptr, bytes);
     if (code != ERROR_SUCCESS) {
         std::wprintf(L"set failed %ld\n", code);
         return 1;
