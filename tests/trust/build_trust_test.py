@@ -2,7 +2,7 @@
 """What the build does about the publisher pin and the loader's DLLs:
 configuring with a malformed pin fails, the output says whether a pin is
 set, and the loader exes link at start only DLLs that Windows always takes
-from the system folder.
+from the system folder. Reads files only: runs on every machine.
 
   build_trust_test.py <source folder> <toolchain file>
 """
@@ -13,12 +13,12 @@ import subprocess
 import sys
 import unittest
 
-from kovra_harness import Harness
+from pe_file import PeFile
 
-H = Harness()
+BIN = os.environ["KOVRA_BIN_DIR"]
 SOURCE, TOOLCHAIN = sys.argv[1], sys.argv[2]
 del sys.argv[1:3]
-WORK = os.path.join(H.state, "trust-build")
+WORK = os.path.join(os.path.dirname(BIN), "trust-build")
 GOOD_PIN = "47B8A161BB60BFBBBCB4DAA5D948F1D0F12FD5843B8A78AD9ECD8BEDA0FA337D"
 
 # Windows' known DLLs (HKLM\SYSTEM\CurrentControlSet\Control\Session
@@ -44,32 +44,11 @@ def configure(name, pin):
 
 
 def static_imports(path):
-    """Names of the DLLs in a PE file's import directory (not delay imports)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    u16 = lambda at: int.from_bytes(data[at:at + 2], "little")  # noqa: E731
-    u32 = lambda at: int.from_bytes(data[at:at + 4], "little")  # noqa: E731
-    pe = u32(0x3c)
-    assert data[pe:pe + 4] == b"PE\0\0"
-    optional = pe + 24
-    directories = optional + (96 if u16(optional) == 0x10b else 112)
-    import_rva = u32(directories + 8)
-    sections = [(u32(s + 12), max(u32(s + 8), u32(s + 16)), u32(s + 20))
-                for s in (optional + u16(pe + 20) + 40 * i for i in range(u16(pe + 6)))]
+    return PeFile(path).static_imports()
 
-    def offset(rva):
-        for start, size, raw in sections:
-            if start <= rva < start + size:
-                return raw + rva - start
-        raise ValueError("rva %#x outside the sections" % rva)
 
-    names = []
-    entry = offset(import_rva)
-    while u32(entry + 12):
-        name = offset(u32(entry + 12))
-        names.append(data[name:data.index(b"\0", name)].decode("ascii").lower())
-        entry += 20
-    return names
+def program_path(name):
+    return os.path.join(BIN, name)
 
 
 class BuildTrustTest(unittest.TestCase):
@@ -95,24 +74,24 @@ class BuildTrustTest(unittest.TestCase):
             self.assertIn('#define KOVRA_PUBLISHER_KEY_SHA256 "%s"' % GOOD_PIN, f.read())
 
     def test_this_build_has_no_pin_and_its_test_build_the_test_publishers(self):
-        build = os.path.dirname(H.bin_dir)
+        build = os.path.dirname(BIN)
         with open(os.path.join(build, "generated", "PinnedPublisher.h")) as f:
             self.assertIn('#define KOVRA_PUBLISHER_KEY_SHA256 ""', f.read(), "the default build pins nothing")
         with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "keys", "test-publisher.pin")) as f:
             pin = f.read().strip()
-        with open(H.program("KovraLoaderPinned.exe"), "rb") as f:
+        with open(program_path("KovraLoaderPinned.exe"), "rb") as f:
             self.assertIn(pin.encode("ascii"), f.read())
-        with open(H.program("KovraLoader.exe"), "rb") as f:
+        with open(program_path("KovraLoader.exe"), "rb") as f:
             self.assertNotIn(pin.encode("ascii"), f.read())
 
     def test_the_loaders_link_only_known_dlls_at_start(self):
         for program in ("KovraLoader.exe", "KovraLoaderPinned.exe"):
             with self.subTest(program):
-                names = static_imports(H.program(program))
+                names = static_imports(program_path(program))
                 self.assertIn("kernel32.dll", names)
                 self.assertEqual(sorted(set(names) - KNOWN_DLLS), [], names)
         # The parser sees the ordinary imports of a program that has them.
-        self.assertIn("wininet.dll", static_imports(H.program("plant_control.exe")))
+        self.assertIn("wininet.dll", static_imports(program_path("plant_control.exe")))
 
 
 if __name__ == "__main__":
