@@ -30,6 +30,10 @@ def free_port():
         return s.getsockname()[1]
 
 
+class HarnessError(Exception):
+    """Why the harness cannot start: said in one line."""
+
+
 def wait_port(port, what, timeout=20):
     deadline = time.time() + timeout
     while time.time() < deadline:
@@ -38,14 +42,14 @@ def wait_port(port, what, timeout=20):
                 return
         except OSError:
             time.sleep(0.1)
-    sys.exit("harness: %s did not start on port %d" % (what, port))
+    raise HarnessError("%s did not start on port %d" % (what, port))
 
 
 def free_display():
     for n in range(90, 400):
         if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
             return n
-    sys.exit("harness: no free X display")
+    raise HarnessError("no free X display")
 
 
 def wine_env(prefix, display):
@@ -90,6 +94,43 @@ def stop(state):
         subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def remember(state, pids):
+    """What runs so far, for stop: written at once, so that a start that
+    fails half-way is ended all the same."""
+    with open(os.path.join(state, "pids.json"), "w") as f:
+        json.dump(pids, f)
+
+
+def thirty_two_bit_problem():
+    """Why 32-bit programs do not run here, or None."""
+    try:
+        subprocess.run(["/lib/ld-linux.so.2", "--version"], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        return None
+    except OSError as error:
+        return "/lib/ld-linux.so.2: %s" % error.strerror
+    except subprocess.CalledProcessError as error:
+        return "/lib/ld-linux.so.2 exited with %d" % error.returncode
+
+
+def step(args, env, timeout=180, **options):
+    """Runs one command of the set-up; a failure says which and how."""
+    try:
+        subprocess.run(args, env=env, check=True, timeout=timeout, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **options)
+    except OSError as error:
+        raise HarnessError("%s: %s" % (args[0], error.strerror))
+    except subprocess.TimeoutExpired:
+        raise HarnessError("%s did not end within %d s" % (" ".join(args[:2]), timeout))
+    except subprocess.CalledProcessError as error:
+        cause = "%s exited with %d" % (" ".join(args[:2]), error.returncode)
+        problem = thirty_two_bit_problem() if os.environ.get("KOVRA_ROUTE") != "x86_64" else None
+        if problem:
+            cause += "; 32-bit programs do not run on this machine (%s): run the tests through " \
+                     "tools/test-all.sh, which picks a route that works (tools/route.sh)" % problem
+        raise HarnessError(cause)
+
+
 def start(args):
     state = os.path.abspath(args.state)
     os.makedirs(state, exist_ok=True)
@@ -106,10 +147,11 @@ def start(args):
                             stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, "xvfb.log"), "w"),
                             start_new_session=True)
     pids["xvfb"] = xvfb.pid
+    remember(state, pids)
     deadline = time.time() + 20
     while not os.path.exists("/tmp/.X11-unix/X%d" % display):
         if time.time() > deadline or xvfb.poll() is not None:
-            sys.exit("harness: Xvfb did not start on :%d" % display)
+            raise HarnessError("Xvfb did not start on :%d" % display)
         time.sleep(0.1)
 
     # Servers.
@@ -124,6 +166,7 @@ def start(args):
                                 stdout=open(os.path.join(state, "scripted.out"), "w"), stderr=subprocess.STDOUT,
                                 start_new_session=True)
     pids["scripted"] = scripted.pid
+    remember(state, pids)
 
     nginx_dir = os.path.join(state, "nginx")
     for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
@@ -140,11 +183,7 @@ def start(args):
     conf_path = os.path.join(nginx_dir, "nginx.conf")
     with open(conf_path, "w") as f:
         f.write(conf)
-    subprocess.run(["nginx", "-e", os.path.join(nginx_dir, "error.log"), "-p", nginx_dir, "-c", conf_path],
-                   check=True)
-
-    with open(os.path.join(state, "pids.json"), "w") as f:
-        json.dump(pids, f)
+    step(["nginx", "-e", os.path.join(nginx_dir, "error.log"), "-p", nginx_dir, "-c", conf_path], None)
     wait_port(nginx_port, "nginx")
     wait_port(scripted_port, "scripted server")
 
@@ -152,15 +191,12 @@ def start(args):
     prefix = os.path.join(state, "prefix")
     shutil.rmtree(prefix, ignore_errors=True)
     env = wine_env(prefix, display)
-    subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "Arial",
-                    "/d", "Liberation Sans", "/f"], env=env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    step(["wineboot", "-i"], env)
+    step(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "Arial",
+          "/d", "Liberation Sans", "/f"], env)
     # Xvfb has no window manager; Wine would wait 2 s for one whenever a
     # managed window is hidden or destroyed.
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                    "/d", "N", "/f"], env=env, check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    step(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"], env)
     # Keep one wineserver, with its services, for the whole run: a server
     # that comes and goes between tests makes the first programs of the next
     # test wait seconds for it. The set-up's own server must end first (a
@@ -170,8 +206,7 @@ def start(args):
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True,
                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wine", "cmd", "/c", "exit"], env=env, start_new_session=True, timeout=120,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    step(["wine", "cmd", "/c", "exit"], env, timeout=120, start_new_session=True)
 
     users = os.path.join(prefix, "drive_c", "users")
     user_dirs = [d for d in os.listdir(users) if d.lower() != "public"]
@@ -196,14 +231,16 @@ def start(args):
         "KOVRA_STATS_HOST": args.stats_host,
         "KOVRA_WINE_USER": wine_user,
         "KOVRA_TEMP_DIR": temp_dir,
+        # How this machine runs the build (tools/route.sh): native, emulated or x86_64.
+        "KOVRA_ROUTE": os.environ.get("KOVRA_ROUTE", "native"),
     }
     with open(os.path.join(state, "env"), "w") as f:
         for key, value in values.items():
             f.write("%s='%s'\nexport %s\n" % (key, value.replace("'", "'\\''"), key))
     with open(os.path.join(state, "env.json"), "w") as f:
         json.dump(values, f, indent=1)
-    print("harness: nginx on %d, scripted server on %d, display :%d, prefix %s"
-          % (nginx_port, scripted_port, display, prefix))
+    print("harness: nginx on %d, scripted server on %d, display :%d, prefix %s, route %s"
+          % (nginx_port, scripted_port, display, prefix, values["KOVRA_ROUTE"]))
 
 
 def main():
@@ -216,7 +253,13 @@ def main():
                         help="bytes a second nginx sends of a download (0: no limit); the demo slows down to be seen")
     args = parser.parse_args()
     if args.command == "start":
-        start(args)
+        try:
+            start(args)
+        except (HarnessError, OSError, subprocess.SubprocessError) as error:
+            # End what was started, and say why in one line.
+            stop(os.path.abspath(args.state))
+            print("harness: cannot start: %s" % error, file=sys.stderr)
+            sys.exit(1)
     else:
         stop(os.path.abspath(args.state))
 
