@@ -1,7 +1,33 @@
 #!/bin/sh
 # Installs what building and testing need on Debian 12, and only what is
 # missing. Needs root (or sudo) when something has to be installed.
+#
+#   setup-debian.sh             the build and test tools
+#   setup-debian.sh emulation   qemu-i386, for machines that cannot run
+#                               32-bit programs (tools/route.sh asks for it)
 set -eu
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=""
+else
+    as_root="sudo"
+fi
+
+if [ "${1:-}" = emulation ]; then
+    # qemu-user 10 from bookworm-backports: bookworm's own 7.2 takes about a
+    # minute to start each 32-bit program. Without its recommends, since
+    # qemu-user-binfmt would register the emulator for the whole machine.
+    sources=/etc/apt/sources.list.d/kovra-bookworm-backports.sources
+    if ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d; then
+        echo "setup: adding bookworm-backports to the package sources"
+        printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
+            $as_root tee "$sources" >/dev/null
+    fi
+    echo "setup: installing qemu-user from bookworm-backports"
+    $as_root apt-get update
+    DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
+    exit 0
+fi
 
 PACKAGES="cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
 wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick
@@ -22,11 +48,6 @@ if [ -z "$missing" ]; then
 fi
 
 echo "setup: installing$missing"
-if [ "$(id -u)" -eq 0 ]; then
-    as_root=""
-else
-    as_root="sudo"
-fi
 # The 32-bit Wine (wine32:i386) is what runs the 32-bit build.
 $as_root dpkg --add-architecture i386
 $as_root apt-get update

@@ -126,8 +126,8 @@ def step(args, env, timeout=180, **options):
         cause = "%s exited with %d" % (" ".join(args[:2]), error.returncode)
         problem = thirty_two_bit_problem() if os.environ.get("KOVRA_ROUTE") != "x86_64" else None
         if problem:
-            cause += "; 32-bit programs do not run on this machine (%s): run the tests through " \
-                     "tools/test-all.sh, which picks a route that works (tools/route.sh)" % problem
+            cause += "; 32-bit programs do not run on this machine (%s): tools/test-all.sh and " \
+                     "tools/demo.sh pick a route that works (tools/route.sh)" % problem
         raise HarnessError(cause)
 
 

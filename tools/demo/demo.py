@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the loader end to end against local servers, as a user would see it.
 
-  demo.py --build build/i686 [--keep]
+  demo.py --build build/i686 [--keep]      (tools/demo.sh picks the build and the route)
 
 Starts the harness's servers for a demo folder of its own (nginx answering
 for the download and the statistics hosts, slowed down so the download can be
@@ -13,7 +13,9 @@ seconds and exits), and runs KovraLoader.exe under Wine:
   and the installing looks are saved and named.
 
 Then it prints the statistics requests the server received and the loader's
-exit code.
+exit code. It exits 0 only when the loader went its whole road: the window
+was seen, the installer was downloaded and run, and the run, downloaded and
+finished events arrived, and the loader ended with 1.
 """
 
 import argparse
@@ -32,6 +34,8 @@ from kovra_harness import ServerLog  # noqa: E402
 INSTALLER_SIZE = 24 * 1024 * 1024
 DOWNLOAD_RATE = 3 * 1024 * 1024
 INSTALLER_SECONDS = 5
+ROUTES = {"native": "natively", "emulated": "under emulation (qemu-i386)", "x86_64": "under the 64-bit Wine"}
+EVENTS = ("qloader_run", "qloader_downloaded", "qloader_finished")
 
 
 def usable_display():
@@ -64,8 +68,12 @@ class Demo:
 
     def start_servers(self):
         os.makedirs(self.state, exist_ok=True)
-        subprocess.run([sys.executable, os.path.join(ROOT, "tests", "harness", "harness.py"), "start",
-                        "--state", self.state, "--download-rate", str(DOWNLOAD_RATE)], check=True)
+        started = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "harness", "harness.py"), "start",
+                                  "--state", self.state, "--download-rate", str(DOWNLOAD_RATE)])
+        if started.returncode != 0:
+            # The harness has said why in one line and ended what it started.
+            print("demo: stopped: the servers and Wine could not be started")
+            sys.exit(1)
         with open(os.path.join(self.state, "env.json")) as f:
             self.values = json.load(f)
         demo_installer(os.path.join(self.bin, "kovra-standin-installer.exe"),
@@ -117,27 +125,30 @@ class Demo:
         stats = ServerLog(os.path.join(self.state, "nginx", "access.log"))
 
         where = "on display %s" % display if display else "on a private Xvfb display %s" % env["DISPLAY"]
-        print("demo: running KovraLoader.exe under Wine %s" % where)
+        build = os.path.basename(self.build)
+        route = ROUTES.get(os.environ.get("KOVRA_ROUTE", "native"), "")
+        print("demo: running the %s KovraLoader.exe %s, %s" % (build, route, where))
         print("demo: installer %d MB served at %d MB/s by nginx as http://%s/KovraInstallerD1.exe"
               % (INSTALLER_SIZE // 2**20, DOWNLOAD_RATE // 2**20, self.values["KOVRA_DOWNLOAD_HOST"]))
         loader = subprocess.Popen(["wine", os.path.join(self.bin, "KovraLoader.exe")], env=env,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        saved = []
-        if not display:
-            os.makedirs(self.shots, exist_ok=True)
-            saved = self.take_screenshots(env, loader, record)
+        os.makedirs(self.shots, exist_ok=True)
+        seen, saved = self.watch(env, loader, record, screenshots=not display)
         code = loader.wait(timeout=600)
 
         print("demo: statistics requests received by http://%s:" % self.values["KOVRA_STATS_HOST"])
+        events = []
         for entry in stats.entries():
             if "/update/2/version.txt" in entry.target:
                 print("  %s %s -> %d" % (entry.method, entry.path, entry.status))
+                events += [event for event in EVENTS if "type=" + event in entry.path]
         print("demo: installer requests:")
         for entry in stats.entries():
             if entry.path == "/KovraInstallerD1.exe":
                 print("  %s %s Range: %s -> %d, %d bytes" % (entry.method, entry.path, entry.header("Range") or "-",
                                                             entry.status, entry.sent))
-        if os.path.exists(record):
+        installed = os.path.exists(record)
+        if installed:
             with open(record, encoding="utf-8") as f:
                 lines = dict(line.rstrip("\n").partition("=")[::2] for line in f if "=" in line)
             print("demo: the installer ran as %s with %r in %s" % (lines.get("exe"), lines.get("cmdline"),
@@ -145,14 +156,30 @@ class Demo:
         for path, text in saved:
             print("demo: screenshot %s (window text: %s)" % (path, text or "(none)"))
         print("demo: KovraLoader.exe exit code: %d" % code)
-        return code
 
-    def take_screenshots(self, env, loader, record):
+        missing = [] if seen else ["the window was not seen"]
+        if not installed:
+            missing.append("the installer did not run")
+        missing += ["no %s event" % event for event in EVENTS if event not in events]
+        if code != 1:
+            missing.append("the loader ended with %d, not 1" % code)
+        if missing:
+            print("demo: FAILED: %s" % "; ".join(missing))
+            return False
+        print("demo: the loader went its whole road")
+        return True
+
+    def watch(self, env, loader, record, screenshots):
+        """Waits for the window; without a display of the user's, saves a
+        screenshot of each look. Whether the window was seen, and the shots."""
         saved = []
         code, values = self.probe(env, "find", "60000")
         if code != 0:
             print("demo: the window did not appear")
-            return saved
+            return False, saved
+        print("demo: the window appeared")
+        if not screenshots:
+            return True, saved
         hwnd = values["hwnd"]
         # Downloading: once a good part has come.
         deadline = time.time() + 120
@@ -172,7 +199,7 @@ class Demo:
         shot = self.screenshot(env, hwnd, "installing.png")
         if shot:
             saved.append(shot)
-        return saved
+        return True, saved
 
 
 def main():
@@ -183,12 +210,11 @@ def main():
     demo = Demo(args.build)
     demo.start_servers()
     try:
-        code = demo.run()
+        went = demo.run()
     finally:
         if not args.keep:
             demo.stop_servers()
-    # The loader's own exit code is 1 after a completed installation.
-    sys.exit(0 if code == 1 else 1)
+    sys.exit(0 if went else 1)
 
 
 if __name__ == "__main__":
