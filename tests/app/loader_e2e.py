@@ -380,8 +380,10 @@ class LoaderTest(unittest.TestCase):
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
 
     def test_minimise_button_and_escape(self):
+        # 15 s of download: the steps below start several Wine programs each,
+        # which takes seconds under emulation, and must all see the window.
         self.serve(installer_bytes(3000000), where="scripted")
-        H.script(INSTALLER, default={"rate": 600000})
+        H.script(INSTALLER, default={"rate": 200000})
         loader = self.start_loader(**self.loader_env(scripted=True))
         hwnd = self.find_window()
         time.sleep(1)
