@@ -174,7 +174,7 @@ class Demo:
         screenshot of each look. Whether the window was seen, and the shots."""
         saved = []
         code, values = self.probe(env, "find", "60000")
-        if code != 0:
+        if code != 0 or "hwnd" not in values:
             print("demo: the window did not appear")
             return False, saved
         print("demo: the window appeared")
