@@ -5,7 +5,10 @@
 //   window_probe none <timeoutMs>          waits until no loader window is left
 //   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
 //                                          visible layered window first shows
-//   window_probe info <hwnd>               visible, iconic, text, rect, bar position
+//   window_probe info <hwnd>               visible, iconic, text, rect, bar position,
+//                                          and for each control (1016, 1017, 1009)
+//                                          its client rectangle and the name and
+//                                          value a screen reader gets (oleacc)
 //   window_probe watch <hwnd> <ms>         every change of text or bar position
 //   window_probe gone <hwnd> <timeoutMs>   waits until the window no longer exists
 
@@ -13,6 +16,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -21,6 +25,7 @@
 namespace {
 
 const int kProgressBarId = 1009;
+const int kControlIds[] = {1016, 1017, kProgressBarId};
 
 std::string Utf8(const std::wstring& text)
 {
@@ -43,6 +48,32 @@ int BarPosition(HWND window)
 {
     HWND bar = ::GetDlgItem(window, kProgressBarId);
     return bar ? static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1;
+}
+
+std::wstring TakeText(BSTR text)
+{
+    std::wstring taken = text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
+    ::SysFreeString(text);
+    return taken;
+}
+
+// What a screen reader is told of a control: its accessible object's name and
+// value, as oleacc makes them for the control's window.
+void PrintAccessible(HWND control, int id)
+{
+    IAccessible* accessible = nullptr;
+    if (FAILED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                            reinterpret_cast<void**>(&accessible))) ||
+        !accessible)
+        return;
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr, value = nullptr;
+    accessible->get_accName(self, &name);
+    accessible->get_accValue(self, &value);
+    std::printf("name%d=%s\nvalue%d=%s\n", id, Utf8(TakeText(name)).c_str(), id, Utf8(TakeText(value)).c_str());
+    accessible->Release();
 }
 
 // A window of a process that has been ended can outlive it for a moment.
@@ -147,6 +178,15 @@ int wmain(int argc, wchar_t** argv)
         std::printf("exists=1\nvisible=%d\niconic=%d\ntext=%s\nrect=%ld,%ld,%ld,%ld\nbar=%d\n",
                     ::IsWindowVisible(window) ? 1 : 0, ::IsIconic(window) ? 1 : 0, Utf8(WindowText(window)).c_str(),
                     rect.left, rect.top, rect.right, rect.bottom, BarPosition(window));
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        for (int id : kControlIds) {
+            HWND control = ::GetDlgItem(window, id);
+            RECT placed{};
+            ::GetWindowRect(control, &placed);
+            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
+            std::printf("control%d=%ld,%ld,%ld,%ld\n", id, placed.left, placed.top, placed.right, placed.bottom);
+            PrintAccessible(control, id);
+        }
         return 0;
     }
     if (command == L"watch" && argc >= 4) {

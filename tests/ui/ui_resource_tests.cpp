@@ -204,12 +204,13 @@ TEST_CASE("dialog template 130 is the skinned popup with its three items")
     REQUIRE(items.size() == 3);
 
     const DWORD buttonStyle = WS_CHILD | WS_VISIBLE | BS_OWNERDRAW;
+    // The buttons' texts are never drawn: they are what screen readers call them.
     const struct {
         DWORD id, style;
         short x, y, cx, cy;
         const wchar_t* title;
-    } expected[3] = {{1016, buttonStyle, 296, 10, 11, 10, L""},
-                     {1017, buttonStyle, 314, 10, 11, 10, L""},
+    } expected[3] = {{1016, buttonStyle, 296, 10, 11, 10, L"Свернуть"},
+                     {1017, buttonStyle, 314, 10, 11, 10, L"Закрыть"},
                      {1009, WS_CHILD | WS_VISIBLE, 23, 74, 287, 6, L""}};
     for (int i = 0; i < 3; ++i) {
         CAPTURE(i);
