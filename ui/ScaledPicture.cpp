@@ -15,10 +15,8 @@ void ScaledPicture::Load(UINT pictureId)
     normal.LoadFromResource(nullptr, id, L"PNG");
 }
 
-const SkinImage& ScaledPicture::SourceFor(SIZE target) const
+const SkinImage& ScaledPicture::Large() const
 {
-    if (PictureSetFor(target, normal.Size()) == 1)
-        return normal;
     if (!largeLoaded) {
         largeLoaded = true;
         large.LoadFromResource(nullptr, id + IDP_DOUBLE_SIZE_OFFSET, L"PNG");
@@ -29,7 +27,9 @@ const SkinImage& ScaledPicture::SourceFor(SIZE target) const
 bool ScaledPicture::DrawTo(GpGraphics* graphics, const RECT& rect, bool tiled) const
 {
     const SIZE target = {rect.right - rect.left, rect.bottom - rect.top};
-    const SkinImage& source = SourceFor(target);
+    if (PictureSetFor(target, normal.Size()) == 1)
+        return normal.DrawTo(graphics, rect);
+    const SkinImage& source = Large();
     const SIZE size = source.Size();
     if (size.cx == target.cx && size.cy == target.cy)
         return source.DrawTo(graphics, rect);

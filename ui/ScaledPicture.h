@@ -1,10 +1,11 @@
 #pragma once
 // A picture of the skin at any size, drawn from the nearer of its two sets:
-// the 1x picture (resource id) and the 2x one (id + kDoubleSizeIdOffset),
-// which is loaded when a size larger than the 1x is first drawn. A size that
-// neither set has is drawn from the 2x picture, reduced or enlarged with
-// high-quality interpolation; the 1x picture at its own size is drawn exactly
-// as it always was.
+// the 1x picture (resource id) and the 2x one (id + IDP_DOUBLE_SIZE_OFFSET),
+// which is loaded when a size larger than the 1x is first drawn. Up to its own
+// size the 1x picture is drawn exactly as the program always drew it (the
+// 10 x 9 minimise glyph into its 9 x 9 button too); a larger size that the 2x
+// picture does not have is drawn from it reduced or enlarged with
+// high-quality interpolation.
 
 #include "ui/SkinImage.h"
 
@@ -18,7 +19,6 @@ public:
 
     // The 1x size: the design's size in pixels at 96 DPI; 0 x 0 when empty.
     SIZE DesignSize() const { return normal.Size(); }
-    bool Empty() const { return normal.Empty(); }
 
     // Stretched into rect; true when GDI+ drew it. tiled: the picture
     // repeats sideways (the stripe tile), so its left and right edges are
@@ -27,7 +27,8 @@ public:
     bool Draw(HDC dc, const RECT& rect) const;
 
 private:
-    const SkinImage& SourceFor(SIZE target) const;
+    // The 2x picture, or the 1x one where there is none.
+    const SkinImage& Large() const;
 
     SkinImage normal;
     // Window thread only, like drawing.
