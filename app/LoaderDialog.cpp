@@ -63,7 +63,7 @@ MessageResult LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
 
 void LoaderDialog::DrawBeforeChildren(GpGraphics* graphics)
 {
-    DrawCaption(graphics, caption, Window());
+    DrawCaption(graphics, caption, Window(), Dpi());
 }
 
 void LoaderDialog::InitControls()

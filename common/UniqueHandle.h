@@ -61,6 +61,7 @@ inline void Registry(HKEY h) { ::RegCloseKey(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }
 inline void Bitmap(HBITMAP h) { ::DeleteObject(h); }
 inline void Brush(HBRUSH h) { ::DeleteObject(h); }
+inline void Font(HFONT h) { ::DeleteObject(h); }
 inline void Icon(HICON h) { ::DestroyIcon(h); }
 inline void Global(HGLOBAL h) { ::GlobalFree(h); }
 } // namespace handle_close
@@ -98,6 +99,7 @@ using UniqueHKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueMemoryDc = UniqueHandle<NullNoneTraits<HDC, handle_close::Dc>>;
 using UniqueBitmap = UniqueHandle<NullNoneTraits<HBITMAP, handle_close::Bitmap>>;
 using UniqueBrush = UniqueHandle<NullNoneTraits<HBRUSH, handle_close::Brush>>;
+using UniqueFont = UniqueHandle<NullNoneTraits<HFONT, handle_close::Font>>;
 using UniqueIcon = UniqueHandle<NullNoneTraits<HICON, handle_close::Icon>>;
 using UniqueGlobal = UniqueHandle<NullNoneTraits<HGLOBAL, handle_close::Global>>;
 using UniqueCrtFile = UniqueHandle<CrtFileTraits>;

@@ -17,7 +17,7 @@ UniqueGpFontFamily GenericFamily(const CaptionFonts& fonts)
     return UniqueGpFontFamily(family);
 }
 
-UniqueGpFont CreateCaptionFont(const CaptionFonts& fonts)
+UniqueGpFont CreateCaptionFont(const CaptionFonts& fonts, REAL points)
 {
     GpFontFamily* named = nullptr;
     GdipCreateFontFamilyFromName(fonts.family, nullptr, &named);
@@ -27,12 +27,12 @@ UniqueGpFont CreateCaptionFont(const CaptionFonts& fonts)
 
     GpFont* font = nullptr;
     if (family)
-        GdipCreateFont(family.get(), kCaptionPoints, FontStyleRegular, UnitPoint, &font);
+        GdipCreateFont(family.get(), points, FontStyleRegular, UnitPoint, &font);
     if (!font) {
         // A family that exists but gives no font: the generic one, once more.
         UniqueGpFontFamily generic = GenericFamily(fonts);
         if (generic)
-            GdipCreateFont(generic.get(), kCaptionPoints, FontStyleRegular, UnitPoint, &font);
+            GdipCreateFont(generic.get(), points, FontStyleRegular, UnitPoint, &font);
     }
     return UniqueGpFont(font);
 }
@@ -44,19 +44,28 @@ CaptionFonts DefaultCaptionFonts()
     return {L"Arial", &GdipGetGenericFontFamilySansSerif};
 }
 
+REAL CaptionPoints(UINT dpi, REAL graphicsDpi)
+{
+    if (graphicsDpi <= 0.0f)
+        return kCaptionPoints;
+    return kCaptionPoints * static_cast<REAL>(dpi) / graphicsDpi;
+}
+
 PointF CaptionOrigin(int clientWidth, int clientHeight, REAL w, REAL h)
 {
     return PointF(static_cast<REAL>(clientWidth / 2) - w * 0.5f, static_cast<REAL>(clientHeight / 3) - h * 0.5f);
 }
 
-bool DrawCaption(GpGraphics* graphics, const wchar_t* text, HWND window, const CaptionFonts& fonts)
+bool DrawCaption(GpGraphics* graphics, const wchar_t* text, HWND window, UINT dpi, const CaptionFonts& fonts)
 {
     if (!text)
         return false;
     GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
     GdipSetTextRenderingHint(graphics, TextRenderingHintAntiAlias);
 
-    UniqueGpFont font = CreateCaptionFont(fonts);
+    REAL graphicsDpi = 0.0f;
+    GdipGetDpiY(graphics, &graphicsDpi);
+    UniqueGpFont font = CreateCaptionFont(fonts, CaptionPoints(dpi, graphicsDpi));
     if (!font)
         return false;
     GpStringFormat* createdFormat = nullptr;

@@ -1,7 +1,8 @@
 #pragma once
 // The phase caption of the window ("З А Г Р У З К А", "У С Т А Н О В К А"):
-// 11-point Arial in #666666, centred on the window's middle column and on the
-// line at one third of its height.
+// 11-point Arial in #666666 at 96 DPI (scaled with the window at others),
+// centred on the window's middle column and on the line at one third of its
+// height.
 
 #include "ui/GdiPlusFlat.h"
 
@@ -19,15 +20,20 @@ CaptionFonts DefaultCaptionFonts();
 // Top-left corner of a w x h caption box in a clientWidth x clientHeight window.
 Gdiplus::PointF CaptionOrigin(int clientWidth, int clientHeight, Gdiplus::REAL w, Gdiplus::REAL h);
 
-// Draws text on the composition's graphics, which keeps the anti-aliased
-// smoothing and text rendering set here. False, with nothing drawn, when no
-// font could be had.
-bool DrawCaption(GpGraphics* graphics, const wchar_t* text, HWND window,
+// The font size in points that shows as 11 points at 96 DPI scaled to dpi on
+// graphics of graphicsDpi (the DPI GDI+ converts points with: the system's,
+// which may not be the window's monitor's).
+Gdiplus::REAL CaptionPoints(UINT dpi, Gdiplus::REAL graphicsDpi);
+
+// Draws text on the composition's graphics for a window shown at dpi; the
+// graphics keeps the anti-aliased smoothing and text rendering set here.
+// False, with nothing drawn, when no font could be had.
+bool DrawCaption(GpGraphics* graphics, const wchar_t* text, HWND window, UINT dpi,
                  const CaptionFonts& fonts = DefaultCaptionFonts());
 
 // For a caption kept as a std::wstring.
-inline bool DrawCaption(GpGraphics* graphics, const std::wstring& text, HWND window,
+inline bool DrawCaption(GpGraphics* graphics, const std::wstring& text, HWND window, UINT dpi,
                         const CaptionFonts& fonts = DefaultCaptionFonts())
 {
-    return DrawCaption(graphics, text.c_str(), window, fonts);
+    return DrawCaption(graphics, text.c_str(), window, dpi, fonts);
 }

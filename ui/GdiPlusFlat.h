@@ -18,6 +18,7 @@ using Gdiplus::GpFont;
 using Gdiplus::GpFontFamily;
 using Gdiplus::GpGraphics;
 using Gdiplus::GpImage;
+using Gdiplus::GpImageAttributes;
 using Gdiplus::GpLineGradient;
 using Gdiplus::GpSolidFill;
 using Gdiplus::GpStatus;

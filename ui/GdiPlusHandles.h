@@ -11,6 +11,7 @@ inline void GpFontObject(GpFont* f) { GdipDeleteFont(f); }
 inline void GpFontFamilyObject(GpFontFamily* f) { GdipDeleteFontFamily(f); }
 inline void GpStringFormatObject(GpStringFormat* f) { GdipDeleteStringFormat(f); }
 inline void GpImageObject(GpImage* i) { GdipDisposeImage(i); }
+inline void GpImageAttributesObject(GpImageAttributes* a) { GdipDisposeImageAttributes(a); }
 } // namespace handle_close
 
 using UniqueGpGraphics = UniqueHandle<NullNoneTraits<GpGraphics*, handle_close::GpGraphicsObject>>;
@@ -19,3 +20,4 @@ using UniqueGpFont = UniqueHandle<NullNoneTraits<GpFont*, handle_close::GpFontOb
 using UniqueGpFontFamily = UniqueHandle<NullNoneTraits<GpFontFamily*, handle_close::GpFontFamilyObject>>;
 using UniqueGpStringFormat = UniqueHandle<NullNoneTraits<GpStringFormat*, handle_close::GpStringFormatObject>>;
 using UniqueGpImage = UniqueHandle<NullNoneTraits<GpImage*, handle_close::GpImageObject>>;
+using UniqueGpImageAttributes = UniqueHandle<NullNoneTraits<GpImageAttributes*, handle_close::GpImageAttributesObject>>;

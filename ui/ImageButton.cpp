@@ -21,14 +21,14 @@ GlyphLook ChooseGlyph(bool selected, bool hover)
 
 void ImageButton::SetImages(UINT normalId, UINT pressedId, UINT hoverId)
 {
-    normalImage.LoadFromResource(nullptr, normalId, L"PNG");
-    pressedImage.LoadFromResource(nullptr, pressedId, L"PNG");
-    hoverImage.LoadFromResource(nullptr, hoverId, L"PNG");
+    normalImage.Load(normalId);
+    pressedImage.Load(pressedId);
+    hoverImage.Load(hoverId);
 }
 
 RECT ImageButton::ImageRect() const
 {
-    SIZE size = normalImage.Size();
+    SIZE size = normalImage.DesignSize();
     return RECT{0, 0, size.cx, size.cy};
 }
 
@@ -90,7 +90,7 @@ LRESULT ImageButton::Draw(const DRAWITEMSTRUCT& item)
         }
     }
 
-    const SkinImage* glyph = &normalImage;
+    const ScaledPicture* glyph = &normalImage;
     switch (ChooseGlyph((item.itemState & ODS_SELECTED) != 0, hover)) {
     case GlyphLook::Pressed:
         glyph = &pressedImage;

@@ -1,13 +1,16 @@
 #include "ui/LayeredSkinWindow.h"
 
 #include "res/ResourceIds.h"
+#include "ui/ControlScaleMessage.h"
 #include "ui/DialogBinding.h"
+#include "ui/DpiScale.h"
 #include "ui/FadeStep.h"
 #include "ui/GdiPlusHandles.h"
 #include "ui/NotificationReflection.h"
 #include "ui/OpaqueCopy.h"
 #include "ui/PaintScope.h"
 #include "ui/RegisteredMessage.h"
+#include "ui/WindowDpi.h"
 #include "ui/WindowHooks.h"
 #include "ui/WindowPlacement.h"
 
@@ -21,6 +24,8 @@ namespace {
 constexpr WPARAM kPrintEverything =
     PRF_CHECKVISIBLE | PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN | PRF_OWNED;
 constexpr int kFadeStepMs = 10;
+// WM_GETDPISCALEDSIZE (Windows 10 1703 on): the size the window wants at a DPI.
+constexpr UINT kGetDpiScaledSize = 0x02E4;
 
 // Private messages of the window; registered, so no template or control
 // message can collide with them.
@@ -80,7 +85,7 @@ bool OnOwnThread(HWND window)
 
 LayeredSkinWindow::LayeredSkinWindow()
 {
-    background.LoadFromResource(nullptr, IDP_BACKGROUND, L"PNG");
+    background.Load(IDP_BACKGROUND);
 }
 
 LayeredSkinWindow::~LayeredSkinWindow()
@@ -150,6 +155,13 @@ MessageResult LayeredSkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM l
         return Handled(1);
     case WM_SHOWWINDOW:
         return OnShowWindow(wParam, lParam);
+    case WM_DPICHANGED:
+        return OnDpiChanged(wParam, lParam);
+    case kGetDpiScaledSize:
+        if (!lParam || !wParam)
+            return NotHandled();
+        *reinterpret_cast<SIZE*>(lParam) = ScaleToDpi(DesignSize(), static_cast<UINT>(wParam));
+        return Handled(TRUE);
     default:
         break;
     }
@@ -173,12 +185,50 @@ MessageResult LayeredSkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM l
 
 MessageResult LayeredSkinWindow::Initialise()
 {
-    SIZE size = background.Size();
+    dpi = WindowDpi(window);
+    KeepDialogManagerFromScaling(window);
+    SIZE size = FrameSize();
     ::SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOZORDER | SWP_NOMOVE);
     CentreWindow(window);
     InitControls();
     HookChildren(window);
     return Handled(0); // no default focus
+}
+
+SIZE LayeredSkinWindow::FrameSize() const
+{
+    return ScaleToDpi(DesignSize(), dpi);
+}
+
+void LayeredSkinWindow::PlaceControl(HWND control, const RECT& design)
+{
+    PlacedControl* entry = nullptr;
+    for (PlacedControl& candidate : placed)
+        if (candidate.control == control || (!entry && !candidate.control))
+            entry = &candidate;
+    if (entry)
+        *entry = PlacedControl{control, design};
+    const RECT rect = ScaleToDpi(design, dpi);
+    ::MoveWindow(control, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, TRUE);
+    ::SendMessageW(control, ControlScaleMessage(), dpi, 0);
+}
+
+MessageResult LayeredSkinWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam)
+{
+    const auto* proposed = reinterpret_cast<const RECT*>(lParam);
+    if (!LOWORD(wParam) || !proposed)
+        return NotHandled();
+    dpi = LOWORD(wParam);
+    // Where the platform proposes; the size it proposes is the one
+    // WM_GETDPISCALEDSIZE gave, the frame's.
+    const SIZE size = FrameSize();
+    ::SetWindowPos(window, nullptr, proposed->left, proposed->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (const PlacedControl& entry : placed)
+        if (entry.control)
+            PlaceControl(entry.control, entry.design);
+    staticLayersStale = true;
+    Compose();
+    return Handled(0);
 }
 
 MessageResult LayeredSkinWindow::OnShowWindow(WPARAM wParam, LPARAM lParam)
@@ -293,7 +343,7 @@ bool LayeredSkinWindow::BuildFrame(SkinFrame& frame)
 
 bool LayeredSkinWindow::BuildGuarded(SkinFrame& frame)
 {
-    SIZE size = background.Size();
+    SIZE size = FrameSize();
     if (!RefreshStaticLayers(size))
         return false;
     if ((frame.Width() != size.cx || frame.Height() != size.cy) && !frame.Create(size.cx, size.cy))

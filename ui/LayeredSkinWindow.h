@@ -3,8 +3,9 @@
 // background with its soft shadow, the derived class's own drawing and a
 // capture of every visible child control) is composed again whenever anything
 // on it changes and pushed with UpdateLayeredWindow. It takes the size of its
-// background, centres itself, hooks its children so that their repaints
-// recompose it, can be dragged by its surface and fades in when first shown.
+// background (at its scale, below), centres itself, hooks its children so
+// that their repaints recompose it, can be dragged by its surface and fades
+// in when first shown.
 //
 // A pass is cheap because little of it is new: the background with
 // DrawBeforeChildren over it (the static layers) is drawn once into a cached
@@ -17,6 +18,11 @@
 // last capture. The platform keeps the picture it was given, so a push names
 // only the area in which the new frame differs from the one shown.
 //
+// Scale: the window is designed in pixels at 96 DPI and shown at the DPI of
+// its monitor: its size, the places of the controls it places and what it
+// draws are the design's scaled by DPI / 96, with the nearest set of
+// pictures. WM_DPICHANGED lays it out again at the new DPI.
+//
 // Threads: every composition runs on the window's own thread. The fade-in
 // thread and other threads reach the window only through synchronous
 // messages (RunOnWindowThread), so nothing a pass reads changes under it.
@@ -25,8 +31,8 @@
 #include "ui/LayeredPainter.h"
 #include "ui/MemoryCanvas.h"
 #include "ui/MessageResult.h"
+#include "ui/ScaledPicture.h"
 #include "ui/SkinFrame.h"
-#include "ui/SkinImage.h"
 #include "common/UniqueHandle.h"
 
 #include <atomic>
@@ -50,6 +56,15 @@ public:
 
     HWND Window() const { return window; }
     int Alpha() const { return alpha; }
+    // The DPI the window is laid out for (96 until WM_INITDIALOG) and the
+    // design's size: the 1x background's. Window thread only.
+    UINT Dpi() const { return dpi; }
+    SIZE DesignSize() const { return background.DesignSize(); }
+
+    // Moves control to the design rectangle (pixels at 96 DPI) at the
+    // window's scale, tells it the DPI (ControlScaleMessage), and does both
+    // again whenever the DPI changes.
+    void PlaceControl(HWND control, const RECT& design);
 
     // One pass: build the frame and push it. Returns at once while another
     // pass runs or when the window is gone.
@@ -100,7 +115,7 @@ protected:
     // changed.
     virtual void PushFrame(const SkinFrame& frame);
 
-    SkinImage background;
+    ScaledPicture background;
 
 private:
     struct WindowTask {
@@ -122,6 +137,8 @@ private:
     bool RefreshStaticLayers(SIZE size);
 
     MessageResult Initialise();
+    MessageResult OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    SIZE FrameSize() const;
     MessageResult OnShowWindow(WPARAM wParam, LPARAM lParam);
     void BeginDrag(LPARAM lParam);
     void HookChildren(HWND parent);
@@ -159,6 +176,12 @@ private:
     MemoryCanvas capture;
     ChildCapture* CaptureOf(HWND child);
     bool fadeStarted = false;
+    UINT dpi = 96;
+    struct PlacedControl {
+        HWND control = nullptr;
+        RECT design = {};
+    };
+    PlacedControl placed[4];
     UniqueIcon bigIcon;
     UniqueIcon smallIcon;
 };

@@ -118,3 +118,24 @@ bool SkinImage::DrawTo(GpGraphics* graphics, const RECT& rect) const
         lastStatus = status;
     return status == Ok;
 }
+
+bool SkinImage::DrawResampled(GpGraphics* graphics, const RECT& rect, bool tiled) const
+{
+    const SIZE size = Size();
+    GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic);
+    // Pixel centres on pixel centres: no half-pixel shift of the picture.
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeHalf);
+    GpImageAttributes* created = nullptr;
+    if (tiled && GdipCreateImageAttributes(&created) == Ok)
+        GdipSetImageAttributesWrapMode(created, WrapModeTileFlipY, 0, FALSE);
+    UniqueGpImageAttributes attributes(created);
+    GpStatus status = GdipDrawImageRectRectI(graphics, image, rect.left, rect.top, rect.right - rect.left,
+                                             rect.bottom - rect.top, 0, 0, size.cx, size.cy, UnitPixel,
+                                             attributes.get(), nullptr, nullptr);
+    // Back to what the program's graphics always use, for what comes next.
+    GdipSetInterpolationMode(graphics, InterpolationModeDefault);
+    GdipSetPixelOffsetMode(graphics, PixelOffsetModeDefault);
+    if (status != Ok && image)
+        lastStatus = status;
+    return status == Ok;
+}

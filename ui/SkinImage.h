@@ -32,6 +32,11 @@ public:
     // Stretched into the rectangle; true when GDI+ drew it.
     bool Draw(HDC dc, const RECT& rect) const;
     bool DrawTo(GpGraphics* graphics, const RECT& rect) const;
+    // Resampled into a rectangle of another size with high-quality
+    // interpolation. tiled: the left and right edges wrap around to each
+    // other, the top and bottom ones are mirrored (a tile that repeats
+    // sideways); otherwise nothing lies beyond the picture's edges.
+    bool DrawResampled(GpGraphics* graphics, const RECT& rect, bool tiled) const;
 
     bool Empty() const { return image == nullptr; }
     // The stream the picture was decoded from (null for files and when empty).

@@ -1,5 +1,7 @@
 #include "ui/SkinProgressBar.h"
 
+#include "ui/ControlScaleMessage.h"
+#include "ui/DpiScale.h"
 #include "ui/GdiPlusHandles.h"
 #include "ui/OffscreenDc.h"
 #include "ui/PaintScope.h"
@@ -27,7 +29,17 @@ UINT SwitchMessage()
 
 SkinProgressBar::SkinProgressBar(UINT tileId)
 {
-    tile.LoadFromResource(nullptr, tileId, L"PNG");
+    tile.Load(tileId);
+}
+
+int SkinProgressBar::Offset() const
+{
+    return ScaleToDpi(offset, dpi);
+}
+
+int SkinProgressBar::TileWidth() const
+{
+    return ScaleToDpi(tile.DesignSize().cx, dpi);
 }
 
 void SkinProgressBar::SwitchToStripes()
@@ -73,6 +85,11 @@ MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
     default:
         if (message == SwitchMessage()) {
             SwitchHere();
+            return Handled(0);
+        }
+        if (message == ControlScaleMessage() && wParam) {
+            dpi = static_cast<UINT>(wParam);
+            stripWidth = 0; // tiles of another width
             return Handled(0);
         }
         return NotHandled();
@@ -153,9 +170,9 @@ void SkinProgressBar::DrawBar(HDC dc)
                       static_cast<REAL>(height));
 
     if (marquee) {
-        const int tileWidth = tile.Size().cx;
-        ForEachStripeTile(offset, width, tileWidth, [&](int left) {
-            tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height});
+        const int tileWidth = TileWidth();
+        ForEachStripeTile(Offset(), width, tileWidth, [&](int left) {
+            tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height}, true);
         });
         return;
     }
@@ -177,12 +194,12 @@ void SkinProgressBar::DrawBar(HDC dc)
 
 bool SkinProgressBar::PaintStripes(HDC dc, int width, int height)
 {
-    const int tileWidth = tile.Size().cx;
+    const int tileWidth = TileWidth();
     if (tileWidth <= 0 || width <= 0 || height <= 0)
         return false;
     if ((stripWidth != width || stripHeight != height) && !BuildStrip(width, height, tileWidth))
         return false;
-    return ::BitBlt(dc, 0, 0, width, height, strip.Dc(), StripPhase(offset, tileWidth), 0, SRCCOPY) != FALSE;
+    return ::BitBlt(dc, 0, 0, width, height, strip.Dc(), StripPhase(Offset(), tileWidth), 0, SRCCOPY) != FALSE;
 }
 
 bool SkinProgressBar::BuildStrip(int width, int height, int tileWidth)
@@ -203,7 +220,7 @@ bool SkinProgressBar::BuildStrip(int width, int height, int tileWidth)
     GdipFillRectangle(graphics.get(), trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(length),
                       static_cast<REAL>(height));
     for (int left = 0; left < length; left += tileWidth)
-        tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height});
+        tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height}, true);
     stripWidth = width;
     stripHeight = height;
     return true;
@@ -213,6 +230,6 @@ void SkinProgressBar::Tick()
 {
     RECT client = {};
     ::GetClientRect(Window(), &client);
-    offset = NextStripeOffset(offset, client.right - client.left);
+    offset = NextStripeOffset(offset, client.right - client.left, dpi);
     ::InvalidateRect(Window(), nullptr, TRUE);
 }

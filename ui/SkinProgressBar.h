@@ -3,10 +3,12 @@
 // gradient fill while downloading, moving slanted stripes while installing.
 // The control keeps its own range and position. The stripes are drawn once
 // into a strip of whole tiles a tile wider than the bar; each tick copies the
-// bar's width out of it at the phase.
+// bar's width out of it at the phase. At another DPI than 96 (the skinned
+// window tells, ControlScaleMessage) the tile is its design width scaled,
+// and the stripes move as far in the design a tick, so as fast to the eye.
 
 #include "ui/MemoryCanvas.h"
-#include "ui/SkinImage.h"
+#include "ui/ScaledPicture.h"
 #include "ui/SubclassedControl.h"
 
 #include <atomic>
@@ -29,7 +31,8 @@ public:
     void SwitchToStripes();
 
     bool Marquee() const { return marquee; }
-    int Offset() const { return offset; }
+    // The stripe phase in the bar's pixels.
+    int Offset() const;
 
     // Paints the whole bar into dc.
     void PaintBar(HDC dc);
@@ -48,12 +51,15 @@ private:
     // copy from (no tile width, no memory).
     bool PaintStripes(HDC dc, int width, int height);
     bool BuildStrip(int width, int height, int tileWidth);
+    int TileWidth() const;
 
-    SkinImage tile;
+    ScaledPicture tile;
     // The strip for a bar of stripWidth x stripHeight; UI thread only.
     MemoryCanvas strip;
     int stripWidth = 0;
     int stripHeight = 0;
+    // The stripe phase in design pixels.
     std::atomic<int> offset{0};
     std::atomic<bool> marquee{false};
+    UINT dpi = 96;
 };

@@ -1,5 +1,7 @@
 #include "ui/StripeLayout.h"
 
+#include "ui/DpiScale.h"
+
 float FillWidth(unsigned position, int high, int trackWidth)
 {
     if (high <= 0 || trackWidth <= 0)
@@ -16,10 +18,10 @@ int StripPhase(int offset, int tileWidth)
     return (tileWidth - within) % tileWidth;
 }
 
-int NextStripeOffset(int offset, int barWidth)
+int NextStripeOffset(int offset, int barWidth, UINT dpi)
 {
     offset += 2;
-    if (static_cast<unsigned>(offset) > static_cast<unsigned>(barWidth))
+    if (static_cast<unsigned>(ScaleToDpi(offset, dpi)) > static_cast<unsigned>(barWidth))
         offset = 0;
     return offset;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The arithmetic of the progress bar's picture, kept pure for testing.
 
+#include <windows.h>
+
 // Width of the determinate fill: position / high of the track width, in
 // single precision; 0 for an empty range, never more than the track.
 float FillWidth(unsigned position, int high, int trackWidth);
@@ -12,8 +14,9 @@ float FillWidth(unsigned position, int high, int trackWidth);
 int StripPhase(int offset, int tileWidth);
 
 // The stripe phase after one animation tick: 2 pixels on, back to 0 once it
-// has passed the bar's width.
-int NextStripeOffset(int offset, int barWidth);
+// has passed the bar's width. At another DPI the phase counts design pixels
+// and is compared scaled (2 DPI / 96 pixels a tick on the screen).
+int NextStripeOffset(int offset, int barWidth, UINT dpi = 96);
 
 // Calls draw(left) for every stripe tile of tileWidth needed to cover a bar
 // of barWidth with one tile boundary at offset: leftwards from offset, then

@@ -5,7 +5,9 @@
 //   window_probe none <timeoutMs>          waits until no loader window is left
 //   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
 //                                          visible layered window first shows
-//   window_probe info <hwnd>               visible, iconic, text, rect, bar position
+//   window_probe info <hwnd>               visible, iconic, text, rect, bar position,
+//                                          each control's client rectangle and the
+//                                          name a screen reader gets (oleacc)
 //   window_probe watch <hwnd> <ms>         every change of text or bar position
 //   window_probe gone <hwnd> <timeoutMs>   waits until the window no longer exists
 
@@ -13,6 +15,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -21,6 +24,7 @@
 namespace {
 
 const int kProgressBarId = 1009;
+const int kControlIds[] = {1016, 1017, kProgressBarId};
 
 std::string Utf8(const std::wstring& text)
 {
@@ -43,6 +47,24 @@ int BarPosition(HWND window)
 {
     HWND bar = ::GetDlgItem(window, kProgressBarId);
     return bar ? static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)) : -1;
+}
+
+// The name a screen reader is told: that of the accessible object oleacc
+// makes for the control's window.
+std::wstring AccessibleName(HWND control)
+{
+    IAccessible* accessible = nullptr;
+    BSTR name = nullptr;
+    if (SUCCEEDED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                               reinterpret_cast<void**>(&accessible)))) {
+        VARIANT self{};
+        self.vt = VT_I4; // lVal 0: CHILDID_SELF
+        accessible->get_accName(self, &name);
+        accessible->Release();
+    }
+    std::wstring text = name ? std::wstring(name, ::SysStringLen(name)) : std::wstring();
+    ::SysFreeString(name);
+    return text;
 }
 
 // A window of a process that has been ended can outlive it for a moment.
@@ -147,6 +169,15 @@ int wmain(int argc, wchar_t** argv)
         std::printf("exists=1\nvisible=%d\niconic=%d\ntext=%s\nrect=%ld,%ld,%ld,%ld\nbar=%d\n",
                     ::IsWindowVisible(window) ? 1 : 0, ::IsIconic(window) ? 1 : 0, Utf8(WindowText(window)).c_str(),
                     rect.left, rect.top, rect.right, rect.bottom, BarPosition(window));
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        for (int id : kControlIds) {
+            HWND control = ::GetDlgItem(window, id);
+            RECT placed{};
+            ::GetWindowRect(control, &placed);
+            ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
+            std::printf("control%d=%ld,%ld,%ld,%ld\nname%d=%s\n", id, placed.left, placed.top, placed.right,
+                        placed.bottom, id, Utf8(AccessibleName(control)).c_str());
+        }
         return 0;
     }
     if (command == L"watch" && argc >= 4) {

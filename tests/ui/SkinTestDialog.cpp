@@ -60,7 +60,7 @@ void SkinTestDialog::InitControls()
 void SkinTestDialog::DrawBeforeChildren(GpGraphics* graphics)
 {
     ++staticDraws;
-    captionDrawn = DrawCaption(graphics, caption.c_str(), Window(), fonts);
+    captionDrawn = DrawCaption(graphics, caption.c_str(), Window(), Dpi(), fonts);
 }
 
 void SkinTestDialog::DrawAfterChildren(GpGraphics*)

@@ -3,16 +3,24 @@
 the built ones): skin_preview in both looks, read back with ImageMagick's
 import from the harness's Xvfb. After the first push only changed areas go
 to the display, so the screen must still equal the whole frame the preview
-built, pixel for pixel wherever the frame is opaque.
+built, pixel for pixel wherever the frame is opaque. Then at 144 and 192 DPI
+(the prefix's LogPixels, read by each Wine program as it starts; put back
+afterwards): the window's size, its controls' places and its frame against
+the pictures skin-art draws directly at that scale.
 """
 
 import os
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 from kovra_harness import Harness
+
+SKIN_ART = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "skin-art", "skin_art.py")
+DESKTOP = r"HKCU\Control Panel\Desktop"
 
 WIDTH, HEIGHT = 513, 264
 PANEL = (247, 247, 247)
@@ -84,13 +92,83 @@ def opaque_mismatches(rows, frame, left, top, skip):
     """Opaque pixels of the frame that the screen shows otherwise, outside
     the rectangle skip (frame coordinates)."""
     wrong = 0
-    for y in range(HEIGHT):
-        for x in range(WIDTH):
+    for y in range(min(len(frame), len(rows) - top)):  # what of it is on the screen
+        for x in range(min(len(frame[0]), len(rows[0]) - left)):
             r, g, b, a = frame[y][x]
             if a != 255 or (skip[0] <= x < skip[2] and skip[1] <= y < skip[3]):
                 continue
             wrong += rows[top + y][left + x] != (r, g, b)
     return wrong
+
+
+def probe(harness):
+    """window_probe info of the preview's window, with each control's place."""
+    def run(*args):
+        return harness.run(harness.program("window_probe.exe"), list(args)).stdout.decode("utf-8", "replace")
+    info = dict(line.partition("=")[::2] for line in run("info", run("find", "20000").strip()[5:]).splitlines())
+    info["places"] = [tuple(int(v) for v in info.get("control%d" % i, "0,0,0,0").split(",")) for i in (1016, 1017, 1009)]
+    return info
+
+
+def read_png(path):
+    """skin-art's RGBA files (rows unfiltered) as rows of (r, g, b, a)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    width, height = struct.unpack(">II", data[16:24])
+    raw = zlib.decompress(data[data.index(b"IDAT") + 4:data.index(b"IEND") - 8])
+    return [[tuple(raw[y * (width * 4 + 1) + 1 + x * 4:][:4]) for x in range(width)] for y in range(height)]
+
+
+def scaled(length, dpi):
+    return (length * dpi + 48) // 96
+
+
+def set_dpi(harness, dpi):
+    """Sets the prefix's DPI (None: no value); returns what it was."""
+    words = harness.reg("query", DESKTOP, "/v", "LogPixels").stdout.decode("utf-8", "replace").split()
+    was = int(words[words.index("REG_DWORD") + 1], 16) if "REG_DWORD" in words else None
+    harness.reg(*(["delete", DESKTOP, "/v", "LogPixels", "/f"] if dpi is None else
+                  ["add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"]))
+    return was
+
+
+def check_scaled(harness, display, work, dpi, places96):
+    width, height = scaled(WIDTH, dpi), scaled(HEIGHT, dpi)
+    frame_path = os.path.join(work, "frame-%d.pam" % dpi)
+    process = show(harness, ["--percent", "50"], frame_path)
+    info = probe(harness)
+    _, _, rows = screenshot(display)
+    process.kill()
+    process.wait()
+    frame = read_pam(frame_path)
+    left, top, right, bottom = (int(v) for v in info["rect"].split(","))
+    check((right - left, bottom - top, len(frame[0]), len(frame)) == (width, height, width, height),
+          "%d DPI: the window and its frame are %dx%d (%s)" % (dpi, width, height, info["rect"]))
+    for place, (l, t, r, b) in zip(info["places"], places96):
+        want = (scaled(l, dpi), scaled(t, dpi), scaled(l, dpi) + scaled(r - l, dpi), scaled(t, dpi) + scaled(b - t, dpi))
+        check(place == want, "%d DPI: a control at %s, not at %s" % (dpi, place, want))
+    wrong = opaque_mismatches(rows, frame, left, top, (0, 0, 0, 0))
+    check(wrong == 0, "%d DPI: the screen shows the built frame (%d opaque pixels differ)" % (dpi, wrong))
+
+    art = os.path.join(work, "art-%d" % dpi)
+    subprocess.run([sys.executable, SKIN_ART, "--scale", str(dpi / 96.0), "--out", art], check=True, timeout=300)
+    drawn = read_png(os.path.join(art, "background.png"))
+    if dpi == 192:
+        # The 2x set 1:1: all but the controls and the caption between them
+        # is the picture drawn directly at 2x.
+        buttons, bar = info["places"][1], info["places"][2]
+        differ = sum(frame[y][x] != drawn[y][x] for y in range(height) for x in range(width)
+                     if not buttons[1] <= y < bar[3])
+        check(differ == 0, "192 DPI: the background is the 2x drawing (%d pixels differ)" % differ)
+    else:
+        # The 2x set reduced, not the 1x enlarged: on the logo's white part
+        # 1.5 % of the pixels were more than 16 off the direct drawing in some
+        # channel (the 1x set enlarged: 2.8 %).
+        y0, y1, x0, x1 = scaled(178, dpi), scaled(256, dpi), scaled(8, dpi), scaled(505, dpi)
+        off = sum(max(abs(p - q) for p, q in zip(frame[y][x], drawn[y][x])) > 16
+                  for y in range(y0, y1) for x in range(x0, x1))
+        share = 100.0 * off / ((y1 - y0) * (x1 - x0))
+        check(share < 2.1, "%d DPI: the logo is sharp (%.1f %% off the direct drawing)" % (dpi, share))
 
 
 def window_origin(width, height):
@@ -112,6 +190,7 @@ def main():
     frame_path = os.path.join(work, "frame.pam")
 
     process = show(harness, ["--percent", "50"], frame_path)
+    info = probe(harness)
     width, height, rows = screenshot(display)
     process.kill()
     process.wait()
@@ -137,6 +216,10 @@ def main():
     check(any(r < 60 and b > 200 for r, g, b in logo), "the blue mark of the logo")
     glyph = rows[top + 24][left + 478]
     check(glyph == (102, 102, 102), "the close glyph %s" % (glyph,))
+    # What a screen reader gets through oleacc. The bar's position is what
+    # Windows reads out as "50%" (Wine's oleacc has no progress bar object).
+    names = (info.get("name1016"), info.get("name1017"), info.get("bar"))
+    check(names == ("Свернуть", "Закрыть", "50"), "buttons named and bar position: %s" % (names,))
 
     process = show(harness, ["--installing"], frame_path)
     _, _, first = screenshot(display)
@@ -164,6 +247,13 @@ def main():
             shown = [shot[y][left + 30 + x] for x in range(453)]
             shifts = [d for d in range(29) if all(shown[x] == built[x - d] for x in range(28, 453))]
             check(shifts, "the bar on the screen is the built bar with its stripes moved")
+
+    for dpi in (144, 192):
+        was = set_dpi(harness, dpi)
+        try:
+            check_scaled(harness, display, work, dpi, info["places"])
+        finally:
+            set_dpi(harness, was)
 
     if failures:
         print("%d check(s) failed" % len(failures))

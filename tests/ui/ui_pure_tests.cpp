@@ -1,14 +1,16 @@
 // The pure decisions of the skinned window: stripe tiles, fill width, stripe
-// phase, fade steps, glyph choice, caption origin, centring, control layout
-// and which control a notification is reflected to.
+// phase, fade steps, glyph choice, caption origin and size, centring, control
+// layout, scaling to a DPI and which control a notification is reflected to.
 
 #include <doctest.h>
 
 #include "ui/CaptionDrawing.h"
 #include "ui/ControlLayout.h"
+#include "ui/DpiScale.h"
 #include "ui/FadeStep.h"
 #include "ui/ImageButton.h"
 #include "ui/NotificationReflection.h"
+#include "ui/ScaledPicture.h"
 #include "ui/StripeLayout.h"
 #include "ui/WindowPlacement.h"
 
@@ -116,6 +118,47 @@ TEST_CASE("the stripe phase grows by 2 and wraps once past the bar's width")
     // A phase equal to the width is still shown; the next one wraps.
     CHECK(NextStripeOffset(8, 10) == 10);
     CHECK(NextStripeOffset(10, 10) == 0);
+    // At another DPI the phase counts design pixels and wraps once it is
+    // past the bar scaled: 452 is 904 of 906 pixels at 192 DPI, 454 is 681.
+    CHECK(NextStripeOffset(450, 906, 192) == 452);
+    CHECK(NextStripeOffset(452, 906, 192) == 0);
+    CHECK(NextStripeOffset(452, 680, 144) == 0);
+}
+
+TEST_CASE("design lengths scale by DPI / 96, halves away from zero; rectangles keep their scaled size")
+{
+    const int rows[][3] = {{513, 96, 513}, {513, 144, 770}, {264, 144, 396}, {513, 192, 1026}, {9, 144, 14},
+                           {29, 144, 44},  {7, 120, 9},     {30, 168, 53},   {-3, 144, -5},    {0, 144, 0}};
+    for (const auto& row : rows) {
+        CAPTURE(row[0]);
+        CHECK(ScaleToDpi(row[0], static_cast<UINT>(row[1])) == row[2]);
+    }
+    // Both buttons 14 pixels wide at 144 DPI, wherever the rounding of their origins falls.
+    CHECK(SameRect(ScaleToDpi(RECT{445, 20, 454, 29}, 144), RECT{668, 30, 682, 44}));
+    CHECK(SameRect(ScaleToDpi(RECT{474, 20, 483, 29}, 144), RECT{711, 30, 725, 44}));
+}
+
+TEST_CASE("a picture is drawn from the 1x set up to its own size, from the 2x set above")
+{
+    const LONG rows[][5] = {{513, 264, 513, 264, 1}, {770, 396, 513, 264, 2}, {1026, 528, 513, 264, 2},
+                            {9, 9, 10, 9, 1} /* the minimise glyph in its 9-pixel button */,
+                            {14, 9, 10, 9, 2},       {8, 8, 9, 9, 1},         {27, 27, 9, 9, 2}};
+    for (const auto& row : rows) {
+        CAPTURE(row[0]);
+        CHECK(PictureSetFor(SIZE{row[0], row[1]}, SIZE{row[2], row[3]}) == row[4]);
+    }
+}
+
+TEST_CASE("the bar's template top at 96 DPI comes back from the font heights, not from dividing by the scale")
+{
+    // Wine's MS Sans Serif 8 is 12 pixels high at 96 DPI, 17 at 144, 23 at
+    // 192, 15 at 120 (157 / 1.5 would give 105); Windows' 13 at 96.
+    const int rows[][4] = {{111, 12, 12, 111}, {157, 17, 12, 111}, {213, 23, 12, 111}, {139, 15, 12, 111},
+                           {120, 13, 13, 120}, {157, 0, 12, 157},  {157, 17, 0, 157}};
+    for (const auto& row : rows) {
+        CAPTURE(row[0]);
+        CHECK(TemplateTopAt96(row[0], row[1], row[2]) == row[3]);
+    }
 }
 
 TEST_CASE("the fade goes 10, 20, ..., 250, 255 and stops")
@@ -148,6 +191,15 @@ TEST_CASE("the caption is centred on the middle column and the line at one third
     origin = CaptionOrigin(257, 100, 10.0f, 4.0f);
     CHECK(origin.X == doctest::Approx(123.0f));
     CHECK(origin.Y == doctest::Approx(31.0f));
+}
+
+TEST_CASE("the caption is 11 points at 96 DPI, scaled with the window whatever DPI GDI+ converts points at")
+{
+    CHECK(CaptionPoints(96, 96.0f) == 11.0f); // exactly: the 96 DPI picture stays as it was
+    CHECK(CaptionPoints(144, 144.0f) == 11.0f);
+    CHECK(CaptionPoints(192, 96.0f) == doctest::Approx(22.0f));
+    CHECK(CaptionPoints(96, 144.0f) == doctest::Approx(22.0f / 3.0f)); // a 100 % monitor of a 150 % system
+    CHECK(CaptionPoints(144, 0.0f) == 11.0f);                           // GDI+ could not tell
 }
 
 TEST_CASE("centring keeps the window inside the area, top-left first")

@@ -107,6 +107,7 @@ struct Item {
     DWORD id;
     WORD classOrdinal;
     std::wstring className;
+    std::wstring title;
 };
 
 std::string AsciiOf(const std::wstring& text)
@@ -195,8 +196,7 @@ TEST_CASE("dialog template 130 is the skinned popup with its three items")
         item.id = reader.Dword();
         reader.NameOrOrdinal(item.classOrdinal, item.className);
         WORD titleOrdinal = 0;
-        std::wstring title;
-        reader.NameOrOrdinal(titleOrdinal, title);
+        reader.NameOrOrdinal(titleOrdinal, item.title);
         reader.Skip(reader.Word()); // creation data
         items.push_back(item);
     }
@@ -204,12 +204,14 @@ TEST_CASE("dialog template 130 is the skinned popup with its three items")
     REQUIRE(items.size() == 3);
 
     const DWORD buttonStyle = WS_CHILD | WS_VISIBLE | BS_OWNERDRAW;
+    // The buttons' texts are never drawn: they are what screen readers call them.
     const struct {
         DWORD id, style;
         short x, y, cx, cy;
-    } expected[3] = {{1016, buttonStyle, 296, 10, 11, 10},
-                     {1017, buttonStyle, 314, 10, 11, 10},
-                     {1009, WS_CHILD | WS_VISIBLE, 23, 74, 287, 6}};
+        const wchar_t* title;
+    } expected[3] = {{1016, buttonStyle, 296, 10, 11, 10, L"Свернуть"},
+                     {1017, buttonStyle, 314, 10, 11, 10, L"Закрыть"},
+                     {1009, WS_CHILD | WS_VISIBLE, 23, 74, 287, 6, L""}};
     for (int i = 0; i < 3; ++i) {
         CAPTURE(i);
         CHECK(items[i].id == expected[i].id);
@@ -219,6 +221,7 @@ TEST_CASE("dialog template 130 is the skinned popup with its three items")
         CHECK(items[i].y == expected[i].y);
         CHECK(items[i].cx == expected[i].cx);
         CHECK(items[i].cy == expected[i].cy);
+        CHECK(items[i].title == expected[i].title);
     }
     // The button class as its predefined atom or by name; the bar by name.
     CHECK((items[0].classOrdinal == 0x0080 || Lower(items[0].className) == L"button"));
@@ -228,18 +231,28 @@ TEST_CASE("dialog template 130 is the skinned popup with its three items")
 
 TEST_CASE("the skin pictures are Russian-language PNG resources of their sizes")
 {
+    // The 2x set is the 1x ids + 1000 (the program finds it that way); where
+    // it is smaller, a picture of it is indexed (colour type 3), which
+    // decodes to the same pixels.
+    const UINT x2 = IDP_DOUBLE_SIZE_OFFSET;
     const struct {
         UINT id;
         LONG width, height;
-    } pictures[] = {{IDP_BACKGROUND, 513, 264},      {IDP_STRIPE_TILE, 29, 9},      {IDP_CLOSE_NORMAL, 9, 9},
-                    {IDP_CLOSE_PRESSED, 9, 9},       {IDP_CLOSE_HOVER, 9, 9},       {IDP_MINIMISE_NORMAL, 10, 9},
-                    {IDP_MINIMISE_PRESSED, 10, 9},   {IDP_MINIMISE_HOVER, 10, 9}};
+        BYTE colourType;
+    } pictures[] = {{IDP_BACKGROUND, 513, 264, 6},           {IDP_STRIPE_TILE, 29, 9, 6},
+                    {IDP_CLOSE_NORMAL, 9, 9, 6},             {IDP_CLOSE_PRESSED, 9, 9, 6},
+                    {IDP_CLOSE_HOVER, 9, 9, 6},              {IDP_MINIMISE_NORMAL, 10, 9, 6},
+                    {IDP_MINIMISE_PRESSED, 10, 9, 6},        {IDP_MINIMISE_HOVER, 10, 9, 6},
+                    {IDP_BACKGROUND + x2, 1026, 528, 3},     {IDP_STRIPE_TILE + x2, 58, 18, 3},
+                    {IDP_CLOSE_NORMAL + x2, 18, 18, 6},      {IDP_CLOSE_PRESSED + x2, 18, 18, 6},
+                    {IDP_CLOSE_HOVER + x2, 18, 18, 6},       {IDP_MINIMISE_NORMAL + x2, 20, 18, 6},
+                    {IDP_MINIMISE_PRESSED + x2, 20, 18, 6},  {IDP_MINIMISE_HOVER + x2, 20, 18, 6}};
     for (const auto& picture : pictures) {
         CAPTURE(picture.id);
         std::vector<BYTE> bytes = ResourceBytes(L"PNG", picture.id, kRussian);
         REQUIRE(bytes.size() > 8);
         CHECK(std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0);
-        CHECK(bytes[25] == 6); // colour type RGBA
+        CHECK(bytes[25] == picture.colourType); // 6: RGBA
         SkinImage image;
         image.LoadFromResource(nullptr, picture.id, L"PNG");
         SIZE size = image.Size();
@@ -382,6 +395,12 @@ TEST_CASE("the manifest asks for the caller's level and common controls 6, and g
     std::string manifest(text, ::SizeofResource(nullptr, found));
     CHECK(manifest.find("level=\"asInvoker\"") != std::string::npos);
     CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
+    // Drawn by the program at its monitor's DPI, never stretched by Windows,
+    // and not taken for a program older than Windows 7 to 10.
+    CHECK(manifest.find("SMI/2016/WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>") != std::string::npos);
+    CHECK(manifest.find("SMI/2005/WindowsSettings\">true/pm</dpiAware>") != std::string::npos);
+    CHECK(manifest.find("<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>") != std::string::npos); // 7
+    CHECK(manifest.find("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>") != std::string::npos); // 10, 11
 
     // The process runs with it: comctl32 is redirected to the side-by-side
     // common controls 6 assembly. (Wine's build of it reports 5 from

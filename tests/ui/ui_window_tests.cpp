@@ -757,6 +757,81 @@ TEST_CASE("513 x 264, centred on the work area, controls at their rectangles, ic
     }
 }
 
+TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; back at 96 DPI it is as before")
+{
+    ShownDialog shown;
+    SkinTestDialog& dialog = shown.dialog;
+    HWND window = dialog.Window();
+    HWND controls[3] = {dialog.close.Window(), dialog.minimise.Window(), dialog.bar.Window()};
+    RECT at96[3], placeAt96 = {};
+    for (int i = 0; i < 3; ++i)
+        at96[i] = shown.Rect(controls[i]);
+    ::GetWindowRect(window, &placeAt96);
+    const SkinFrame original = shown.Frame();
+    const int captionWidth96 = CaptionInk(original, at96[2].top).Width();
+
+    // Windows asks for the size at the new DPI, then proposes a rectangle.
+    SIZE asked = {};
+    CHECK(::SendMessageW(window, 0x02E4 /* WM_GETDPISCALEDSIZE */, 192, reinterpret_cast<LPARAM>(&asked)) == TRUE);
+    CHECK((asked.cx == 1026 && asked.cy == 528));
+    RECT proposed = {40, 30, 40 + 1026, 30 + 528}, place = {};
+    ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&proposed));
+    ::GetWindowRect(window, &place);
+    CHECK(::EqualRect(&place, &proposed));
+    for (int i = 0; i < 3; ++i) {
+        const RECT rect = shown.Rect(controls[i]);
+        const RECT twice = {2 * at96[i].left, 2 * at96[i].top, 2 * at96[i].right, 2 * at96[i].bottom};
+        CHECK(::EqualRect(&rect, &twice));
+    }
+    SkinFrame large = shown.Frame();
+    REQUIRE((large.Width() == 1026 && large.Height() == 528));
+    // No stretched pixel: below the line the frame is the 2x picture itself.
+    SkinImage picture;
+    picture.LoadFromResource(nullptr, IDP_BACKGROUND_2X, L"PNG");
+    SkinFrame expected;
+    REQUIRE(expected.Create(1026, 528));
+    REQUIRE(picture.Draw(expected.Dc(), RECT{0, 0, 1026, 528}));
+    ::GdiFlush();
+    int differ = 0;
+    for (int y = 354; y < 528; ++y)
+        for (int x = 0; x < 1026; ++x)
+            differ += large.Pixel(x, y) != expected.Pixel(x, y);
+    CHECK(differ == 0);
+    const RECT close = shown.Rect(controls[0]);
+    CHECK(Rgb(large.Pixel(close.left + 9, close.top + 9)) == 0x666666);
+    CHECK(Rgb(large.Pixel(close.left + 9, close.top + 1)) == kPanel);
+    // The caption twice as large, around the middle of the 2x window.
+    int left = 1026, right = 0;
+    for (int y = 2 * 35; y < 2 * (at96[2].top - 2); ++y)
+        for (int x = 14; x < 1012; ++x)
+            if (Rgb(large.Pixel(x, y)) != kPanel) {
+                left = x < left ? x : left;
+                right = x > right ? x : right;
+            }
+    CHECK(left + right > 1026 - 6);
+    CHECK(left + right < 1026 + 6);
+    CHECK(right - left + 1 > captionWidth96 * 18 / 10);
+    CHECK(right - left + 1 < captionWidth96 * 22 / 10);
+
+    // Back at 96 DPI where it was: the same picture as before, pixel for pixel.
+    ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&placeAt96));
+    SkinFrame again = shown.Frame();
+    REQUIRE(again.Width() == 513);
+    differ = 0;
+    for (int y = 0; y < 264; ++y)
+        for (int x = 0; x < 513; ++x)
+            differ += again.Pixel(x, y) != original.Pixel(x, y);
+    CHECK(differ == 0);
+
+    // At 192 DPI the stripes move 4 pixels a tick: as fast as at 96 to the eye.
+    ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&proposed));
+    dialog.bar.SwitchToStripes();
+    ::SendMessageW(controls[2], WM_TIMER, SkinProgressBar::kSwitchTimer, 0);
+    ::KillTimer(controls[2], SkinProgressBar::kStripeTimer);
+    ::SendMessageW(controls[2], WM_TIMER, SkinProgressBar::kStripeTimer, 0);
+    CHECK(dialog.bar.Offset() == 4);
+}
+
 TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do not repeat it")
 {
     SkinTestDialog dialog;

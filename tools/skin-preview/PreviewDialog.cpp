@@ -54,5 +54,5 @@ void PreviewDialog::InitControls()
 
 void PreviewDialog::DrawBeforeChildren(GpGraphics* graphics)
 {
-    DrawCaption(graphics, caption, Window());
+    DrawCaption(graphics, caption, Window(), Dpi());
 }

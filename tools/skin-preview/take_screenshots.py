@@ -2,7 +2,7 @@
 """Screenshots of the loader's window in its downloading and installing looks.
 
   take_screenshots.py --exe build/i686/bin/skin_preview.exe [--out DIR]
-                      [--percent N] [--display :N] [--prefix DIR]
+                      [--percent N] [--dpi N] [--display :N] [--prefix DIR]
 
 Runs skin_preview under Wine on a private Xvfb display (or on the display
 given, e.g. --display "$DISPLAY") and saves, for each look (downloading,
@@ -15,7 +15,9 @@ installing):
                       (bare Xvfb has no compositor and shows the shadow black)
 
 Without --prefix it uses $WINEPREFIX, or makes DIR/prefix (Arial mapped to
-Liberation Sans, as the test harness does).
+Liberation Sans, as the test harness does). --dpi shows the window at that
+DPI (the prefix's LogPixels, put back afterwards; 192 for 200 %), on a
+private display large enough for it.
 """
 
 import argparse
@@ -25,7 +27,8 @@ import subprocess
 import sys
 import time
 
-WINDOW = (513, 264)
+WINDOW = (513, 264)  # at 96 DPI
+DESKTOP = r"HKCU\Control Panel\Desktop"
 
 
 def free_display():
@@ -35,9 +38,9 @@ def free_display():
     sys.exit("take_screenshots: no free X display")
 
 
-def start_xvfb():
+def start_xvfb(size):
     number = free_display()
-    xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % size, "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
     deadline = time.time() + 20
     while not os.path.exists("/tmp/.X11-unix/X%d" % number):
@@ -66,7 +69,23 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def shoot(exe, args, name, out, env):
+def scaled(length, dpi):
+    return (length * dpi + 48) // 96
+
+
+def set_dpi(env, dpi):
+    """Sets the prefix's DPI (None: removed); returns what it was."""
+    query = subprocess.run(["wine", "reg", "query", DESKTOP, "/v", "LogPixels"], env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL).stdout.decode("utf-8", "replace").split()
+    was = int(query[query.index("REG_DWORD") + 1], 16) if "REG_DWORD" in query else None
+    command = (["delete", DESKTOP, "/v", "LogPixels", "/f"] if dpi is None else
+               ["add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"])
+    subprocess.run(["wine", "reg"] + command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   check=True)
+    return was
+
+
+def shoot(exe, args, name, out, env, window):
     frame = os.path.join(out, name + "_frame.pam")
     process = subprocess.Popen(["wine", exe] + args + ["--seconds", "6", "--frame", windows_path(frame)],
                                env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -90,18 +109,18 @@ def shoot(exe, args, name, out, env):
                           text=True).stdout.split()
     width, height = int(size[0]), int(size[1])
     # The window is centred on the screen (no taskbar here).
-    left, top = width // 2 - WINDOW[0] // 2, height // 2 - WINDOW[1] // 2
+    left, top = max(0, width // 2 - window[0] // 2), max(0, height // 2 - window[1] // 2)
     margin = 16
-    window = os.path.join(out, name + "_window.png")
-    subprocess.run(["convert", screen, "-crop", "%dx%d+%d+%d" % (WINDOW[0] + 2 * margin, WINDOW[1] + 2 * margin,
-                                                                 left - margin, top - margin),
-                    "+repage", window], check=True)
+    cropped = os.path.join(out, name + "_window.png")
+    subprocess.run(["convert", screen, "-crop", "%dx%d+%d+%d" % (window[0] + 2 * margin, window[1] + 2 * margin,
+                                                                 max(0, left - margin), max(0, top - margin)),
+                    "+repage", cropped], check=True)
 
     desktop = os.path.join(out, name + "_desktop.png")
-    subprocess.run(["convert", "-size", "%dx%d" % (WINDOW[0] + 80, WINDOW[1] + 80), "gradient:#5b7a99-#2f4660",
+    subprocess.run(["convert", "-size", "%dx%d" % (window[0] + 80, window[1] + 80), "gradient:#5b7a99-#2f4660",
                     frame, "-geometry", "+40+40", "-composite", desktop], check=True)
     os.remove(frame)
-    return [screen, window, desktop]
+    return [screen, cropped, desktop]
 
 
 def main():
@@ -109,6 +128,7 @@ def main():
     parser.add_argument("--exe", required=True, help="skin_preview.exe of a build")
     parser.add_argument("--out", default="skin-screenshots")
     parser.add_argument("--percent", type=int, default=42)
+    parser.add_argument("--dpi", type=int, help="show the window at this DPI (the prefix's LogPixels)")
     parser.add_argument("--display", help="an X display to use instead of a private Xvfb")
     parser.add_argument("--prefix", help="a Wine prefix to use")
     args = parser.parse_args()
@@ -120,10 +140,11 @@ def main():
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
 
+    window = (scaled(WINDOW[0], args.dpi), scaled(WINDOW[1], args.dpi)) if args.dpi else WINDOW
     xvfb = None
     display = args.display
     if not display:
-        xvfb, display = start_xvfb()
+        xvfb, display = start_xvfb((max(1024, window[0] + 256), max(768, window[1] + 256)))
     try:
         prefix = args.prefix or os.environ.get("WINEPREFIX")
         if not prefix:
@@ -131,8 +152,13 @@ def main():
             if not os.path.isdir(prefix):
                 make_prefix(prefix, display)
         env = wine_env(os.path.abspath(prefix), display)
-        saved = shoot(exe, ["--percent", str(args.percent)], "downloading", out, env)
-        saved += shoot(exe, ["--installing"], "installing", out, env)
+        was = set_dpi(env, args.dpi) if args.dpi else None
+        try:
+            saved = shoot(exe, ["--percent", str(args.percent)], "downloading", out, env, window)
+            saved += shoot(exe, ["--installing"], "installing", out, env, window)
+        finally:
+            if args.dpi:
+                set_dpi(env, was)
         for path in saved:
             print(path)
     finally:
