@@ -65,6 +65,9 @@ def main():
             out = case.findtext("system-out") or ""
             for reason in sorted(set(SKIPPED.findall(out))):
                 print("%s: %s skipped a case: %s" % (build, name, reason))
+            for line in out.splitlines():
+                if line.startswith("harness: cannot start"):
+                    print("%s: %s" % (build, line))
         passed = by_status.pop("run", [])
         print("%s, %s: %d passed: %s" % (build, what, len(passed), " ".join(sorted(passed)) or "-"))
         for status, names in sorted(by_status.items()):
