@@ -109,7 +109,8 @@ void LoaderDialog::UpdateProgress()
     if (!IsShownPercent(percent) || percent == shownPercent)
         return;
     shownPercent = percent;
-    ::PostMessageW(window, kShowProgressMessage, static_cast<WPARAM>(percent), 0);
+    percentToShow = percent;
+    ::PostMessageW(window, ShowProgressMessage(), 0, 0);
 }
 
 void LoaderDialog::ShowInstallingLook()

@@ -56,4 +56,5 @@ private:
     int stripHeight = 0;
     std::atomic<int> offset{0};
     std::atomic<bool> marquee{false};
+    std::atomic<bool> switchAsked{false};
 };
