@@ -9,6 +9,7 @@
 #include "app/TextPageUrl.h"
 #include "app/WorkingPaths.h"
 #include "net/DownloadEvents.h"
+#include "tests/support/Process.h"
 
 #include <windows.h>
 
@@ -46,6 +47,34 @@ TEST_SUITE("paths")
         CHECK(ChooseTargetPath(L"C:\\Temp\\", L"") == L"");
         CHECK(GetOwnPath().size() > GetOwnFileName().size());
         CHECK(GetOwnPath(3) == GetOwnPath());
+    }
+
+    TEST_CASE("the loader itself is found under any spelling of its folder, also under the fallback name")
+    {
+        wchar_t temp[MAX_PATH + 1];
+        REQUIRE(::GetTempPathW(MAX_PATH + 1, temp) > 0);
+        const std::wstring folder = std::wstring(temp) + L"Kovra Long Folder Name\\";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        wchar_t shortForm[MAX_PATH + 1];
+        REQUIRE(::GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH + 1) > 0);
+        const std::wstring shortFolder = shortForm;
+        REQUIRE(shortFolder != folder);
+        struct Row {
+            const wchar_t* ownName;
+            std::wstring target; // in the short spelling
+        } rows[] = {
+            {L"setup.exe", shortFolder + L"KovraInstallerD1.exe"},
+            {L"KovraInstallerD1.exe", shortFolder + L"KovraInstallerD1 (1).exe"},
+        };
+        for (const Row& row : rows) {
+            const std::wstring own = folder + row.ownName;
+            REQUIRE(harness::WriteWholeFile(own, "loader"));
+            CHECK(IsSameFile(shortFolder + row.ownName, own));
+            CHECK_FALSE(IsSameFile(folder + L"other.exe", own));
+            CHECK(ChooseTargetPath(shortFolder, own) == row.target);
+            ::DeleteFileW(own.c_str());
+        }
+        ::RemoveDirectoryW(folder.c_str());
     }
 
     TEST_CASE("the temporary folder as the platform gives it")
