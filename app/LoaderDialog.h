@@ -53,7 +53,9 @@ private:
     // when the job must stop at once (a text page was answered).
     void DownloadWorker();
     static bool OnDownloadEvent(void* context, int event, void* data);
-    void UpdateProgress();
+    // The bar and the window text for doneBytes of totalBytes; the last
+    // update waits until the window shows it.
+    void UpdateProgress(bool waitUntilShown = false);
     // On the window's thread: the window text and the bar for a percentage.
     void ShowProgress(int percent);
     int RunInstaller();
