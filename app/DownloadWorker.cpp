@@ -35,18 +35,13 @@ void LoaderDialog::DownloadWorker()
     // attempt would fail the same way: give up at once.
     if (targetPath.empty())
         return;
-    RetrySchedule schedule;
-    for (;;) {
+    auto attempt = [this] {
         const int result = downloader.Download(installerUrl.c_str(), targetPath.c_str(), OnDownloadEvent, this);
-        if (textPageAnswered)
-            return;
-        if (result == DownloadResult::Ok)
-            break;
-        if (schedule.BudgetExceeded())
-            return;
-        ::Sleep(schedule.pauseMs);
-        schedule.AfterPause(result);
-    }
+        return textPageAnswered ? kAttemptsStopped : result;
+    };
+    auto pause = [](uint32_t ms) { ::Sleep(ms); };
+    if (RetryAttempts(attempt, pause) != DownloadResult::Ok)
+        return;
 
     if (::IsWindow(Window())) {
         doneBytes = totalBytes;
