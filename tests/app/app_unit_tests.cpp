@@ -82,9 +82,7 @@ TEST_SUITE("paths")
 
     TEST_CASE("the loader itself is found under any spelling of its folder, also under the fallback name")
     {
-        wchar_t temp[MAX_PATH + 1];
-        REQUIRE(::GetTempPathW(MAX_PATH + 1, temp) > 0);
-        const std::wstring folder = std::wstring(temp) + L"Kovra Long Folder Name\\";
+        const std::wstring folder = harness::Dir() + L"\\Kovra Long Folder Name\\";
         ::CreateDirectoryW(folder.c_str(), nullptr);
         wchar_t shortForm[MAX_PATH + 1];
         REQUIRE(::GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH + 1) > 0);
@@ -290,10 +288,7 @@ TEST_SUITE("budget")
         for (int i = 0; i < 118; ++i)
             steps += R"(, {"method": "GET", "status": 503})";
         REQUIRE(harness::ScriptPath(R"({"path": "/budget.bin", "steps": )" + steps + "]}"));
-        wchar_t temp[MAX_PATH + 1];
-        REQUIRE(::GetTempPathW(MAX_PATH + 1, temp) > 0);
-        const std::wstring target = std::wstring(temp) + L"budget.bin";
-        ::DeleteFileW(target.c_str());
+        const std::wstring target = harness::Dir() + L"\\budget.bin";
         ::SetFileAttributesW((target + L".dul!").c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW((target + L".dul!").c_str());
 
@@ -308,5 +303,7 @@ TEST_SUITE("budget")
         CHECK(run.pausedMs == 7231000);
         CHECK(harness::ReadWholeFile(target + L".dul!") == bytes.substr(0, 30000));
         CHECK(::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+        ::SetFileAttributesW((target + L".dul!").c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW((target + L".dul!").c_str());
     }
 }
