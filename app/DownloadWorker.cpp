@@ -35,22 +35,17 @@ void LoaderDialog::DownloadWorker()
     // attempt would fail the same way: give up at once.
     if (targetPath.empty())
         return;
-    RetrySchedule schedule;
-    for (;;) {
+    auto attempt = [this] {
         const int result = downloader.Download(installerUrl.c_str(), targetPath.c_str(), OnDownloadEvent, this);
-        if (textPageAnswered)
-            return;
-        if (result == DownloadResult::Ok)
-            break;
-        if (schedule.BudgetExceeded())
-            return;
-        ::Sleep(schedule.pauseMs);
-        schedule.AfterPause(result);
-    }
+        return textPageAnswered ? kAttemptsStopped : result;
+    };
+    auto pause = [](uint32_t ms) { ::Sleep(ms); };
+    if (RetryAttempts(attempt, pause) != DownloadResult::Ok)
+        return;
 
     if (::IsWindow(Window())) {
         doneBytes = totalBytes;
-        UpdateProgress();
+        UpdateProgress(true);
         ::Sleep(kFullBarPauseMs);
         ShowInstallingLook();
     }
@@ -90,26 +85,36 @@ bool LoaderDialog::OnDownloadEvent(void* context, int event, void* data)
     }
 }
 
-void LoaderDialog::UpdateProgress()
+void LoaderDialog::UpdateProgress(bool waitUntilShown)
 {
     HWND window = Window();
     if (!::IsWindow(window))
         return;
     HWND bar = progressBar.Window();
     if (totalBytes == kUnknownTotal) {
-        // No total: the bar steps on from where it stands, every chunk.
+        // No total: the bar steps on from where it stands, every chunk, and
+        // no longer shows the text's percentage.
         const int position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
         ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(doneBytes, totalBytes, position)), 0);
+        shownPercent = -1;
         return;
     }
     const int percent = ProgressPercent(doneBytes, totalBytes, 0);
-    // A message that would show the same text and bar again is not sent at
+    // An update that would show the same text and bar again is not rung at
     // all, and the others are posted: a message sent across threads waits
     // for the window to redraw, which would hold up the download.
-    if (!IsShownPercent(percent) || percent == shownPercent)
+    if (!IsShownPercent(percent) || (percent == shownPercent && !waitUntilShown))
         return;
     shownPercent = percent;
-    ::PostMessageW(window, kShowProgressMessage, static_cast<WPARAM>(percent), 0);
+    percentToShow = percent;
+    if (!waitUntilShown) {
+        ::PostMessageW(window, ShowProgressMessage(), 0, 0);
+        return;
+    }
+    // A ring still queued behind other messages would show it after what
+    // the worker does next.
+    auto show = [this] { ShowProgress(percentToShow); };
+    RunOnWindowThread(show);
 }
 
 void LoaderDialog::ShowInstallingLook()

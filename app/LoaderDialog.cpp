@@ -7,6 +7,7 @@
 #include "ui/ControlLayout.h"
 
 #include "app/ProgressText.h"
+#include "ui/RegisteredMessage.h"
 
 #include <commctrl.h>
 #include <process.h>
@@ -17,10 +18,13 @@ const int kMinimiseButtonId = 1016;
 const int kCloseButtonId = 1017;
 const int kProgressBarId = 1009;
 
-// Sent by the worker as its last act: ends the dialog on its own thread.
-const UINT kEndJobMessage = WM_APP + 1;
-
 } // namespace
+
+UINT LoaderDialog::ShowProgressMessage()
+{
+    static std::atomic<UINT> cache{0};
+    return RegisteredMessage(cache, L"Kovra.LoaderDialog.ShowProgress");
+}
 
 LoaderDialog::LoaderDialog(const PublisherKeyPin& pin)
     : caption(kDownloadingCaption),
@@ -30,7 +34,21 @@ LoaderDialog::LoaderDialog(const PublisherKeyPin& pin)
 {
 }
 
-LoaderDialog::~LoaderDialog() = default;
+LoaderDialog::~LoaderDialog()
+{
+    WaitForJob();
+}
+
+int LoaderDialog::WaitForJob()
+{
+    // The window is gone by now, so the worker's window steps fail at once
+    // instead of waiting for this thread.
+    if (workerThread) {
+        ::WaitForSingleObject(workerThread.get(), INFINITE);
+        workerThread.reset();
+    }
+    return jobResult;
+}
 
 MessageResult LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -49,14 +67,16 @@ MessageResult LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
     case WM_CLOSE:
         ::ShowWindow(Window(), SW_HIDE);
         return Handled(0);
-    case kEndJobMessage:
-        ::EndDialog(Window(), static_cast<INT_PTR>(static_cast<int>(wParam)));
-        return Handled(0);
-    case kShowProgressMessage:
-        ShowProgress(static_cast<int>(wParam));
-        return Handled(0);
     default:
         break;
+    }
+    if (message == ShowProgressMessage()) {
+        // Only a ring: any program can send it, and it shows again what the
+        // worker asked for last.
+        const int percent = percentToShow;
+        if (percent >= 0)
+            ShowProgress(percent);
+        return Handled(0);
     }
     return LayeredSkinWindow::OnMessage(message, wParam, lParam);
 }
@@ -87,9 +107,7 @@ void LoaderDialog::ShowProgress(int percent)
 
 void LoaderDialog::EndJob(int result)
 {
-    // The entry destroys this object as soon as the dialog has returned, so
-    // this is the worker's last touch of it.
-    HWND window = Window();
-    if (::IsWindow(window))
-        ::SendMessageW(window, kEndJobMessage, static_cast<WPARAM>(result), 0);
+    jobResult = result;
+    auto end = [this, result] { ::EndDialog(Window(), result); };
+    RunOnWindowThread(end);
 }

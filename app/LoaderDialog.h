@@ -11,6 +11,7 @@
 #include "ui/LayeredSkinWindow.h"
 #include "ui/SkinProgressBar.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,7 +20,13 @@ public:
     // Loads the skin, fixes the target path and opens the internet session.
     // With a pin, only an installer signed by that publisher is run.
     explicit LoaderDialog(const PublisherKeyPin& pin);
+    // Waits for the job (WaitForJob): the worker uses this object to its end.
     ~LoaderDialog() override;
+
+    // Waits until the worker has ended and returns the job's ending value.
+    // The modal loop may end before the job does (any program can post the
+    // window a WM_QUIT); the job then goes on unseen, as after a close.
+    int WaitForJob();
 
     // Ending values of the dialog (the process exit code).
     static const int kJobEnded = 1;
@@ -31,15 +38,14 @@ public:
     // nest downloads without end).
     static const int kMaxInstallerReruns = 3;
 
-    // Posted by the worker: show this percentage (wParam).
-    static const UINT kShowProgressMessage = WM_APP + 2;
-
 protected:
     MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     void DrawBeforeChildren(GpGraphics* graphics) override;
     void InitControls() override;
 
 private:
+    // Rings the window to show percentToShow.
+    static UINT ShowProgressMessage();
     static unsigned __stdcall WorkerThread(void* dialog);
     // The whole job on the worker thread; its last act ends the dialog.
     void RunJob();
@@ -47,7 +53,9 @@ private:
     // when the job must stop at once (a text page was answered).
     void DownloadWorker();
     static bool OnDownloadEvent(void* context, int event, void* data);
-    void UpdateProgress();
+    // The bar and the window text for doneBytes of totalBytes; the last
+    // update waits until the window shows it.
+    void UpdateProgress(bool waitUntilShown = false);
     // On the window's thread: the window text and the bar for a percentage.
     void ShowProgress(int percent);
     int RunInstaller();
@@ -66,8 +74,12 @@ private:
     const std::wstring targetPath;
     HttpDownloader downloader;
     UniqueKernelHandle workerThread;
+    // The job's ending value: set by the worker before it ends the dialog.
+    int jobResult = kWorkerNotStarted;
+    // What the progress ring shows; -1 before the first percentage.
+    std::atomic<int> percentToShow{-1};
 
-    // Worker thread only.
+    // Worker thread only. -1: nothing shown, or the bar has moved since.
     int shownPercent = -1;
     bool textPageAnswered = false;
     int installerReruns = 0;

@@ -41,10 +41,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             ::SetLastError(ERROR_OUTOFMEMORY);
             result = kDialogFailed;
         } else {
-            result = static_cast<int>(::DialogBoxParamW(instance, MAKEINTRESOURCEW(kDialogTemplate), owner,
-                                                        LayeredSkinWindow::DialogProc, 0));
-            if (result == kDialogFailed)
+            if (::DialogBoxParamW(instance, MAKEINTRESOURCEW(kDialogTemplate), owner, LayeredSkinWindow::DialogProc,
+                                  0) == kDialogFailed)
                 dialog.CancelBinding();
+            // Not the dialog's value: a WM_QUIT from any program ends the
+            // modal loop too, and the job still goes on to its own end.
+            result = dialog.WaitForJob();
         }
     }
     return result;

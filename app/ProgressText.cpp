@@ -2,8 +2,6 @@
 
 #include "common/DecimalText.h"
 
-#include <climits>
-
 int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
 {
     if (totalBytes == kUnknownTotal)
@@ -15,10 +13,10 @@ int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
     // extra precision through (which would give 29).
     volatile double share = static_cast<double>(doneBytes) / static_cast<double>(totalBytes);
     volatile double percent = share * 100.0;
-    // A server that sends far more than it announced would take the value
-    // past int, where the conversion is undefined (x86 gives INT_MIN).
-    if (percent >= static_cast<double>(INT_MAX))
-        return INT_MAX;
+    // A server that sends more than it announced: the file is whole at most
+    // (and the conversion of a value past int would be undefined).
+    if (percent >= 100.0)
+        return 100;
     return static_cast<int>(percent);
 }
 

@@ -7,8 +7,9 @@
 // The downloader's total of -1, read as unsigned: no total was announced.
 inline constexpr uint32_t kUnknownTotal = 0xFFFFFFFFu;
 
-// The percentage for done of total. With an unknown total the bar steps on by
-// 5 from its current position (5, 10, ... 100, 5 ...). A total of 0 gives 0.
+// The percentage for done of total, at most 100. With an unknown total the
+// bar steps on by 5 from its current position (5, 10, ... 100, 5 ...). A
+// total of 0 gives 0.
 int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition);
 
 // Percentages of 0 to 2 are not shown: nothing changes on the window.

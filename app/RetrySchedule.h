@@ -1,8 +1,11 @@
 #pragma once
 // The pauses between download attempts: 1 s, doubled up to 64 s, back to 1 s
 // after an attempt whose request could not even be sent, and a budget of two
-// hours of pauses in all.
+// hours of pauses in all; and the worker's loop of attempts built on them.
 
+#include "net/DownloadEvents.h"
+
+#include <climits>
 #include <cstdint>
 
 inline constexpr uint32_t kFirstPauseMs = 1000;
@@ -21,12 +24,23 @@ struct RetrySchedule {
     void AfterPause(int downloadResult);
 };
 
-// How a run of failed attempts ends: how many attempts are made until the
-// budget stops them, and how long the pauses between them are in all, when
-// every attempt fails with the same result.
-struct RetryOutcome {
-    uint32_t attempts = 0;
-    uint32_t pauses = 0;
-    uint64_t pausedMs = 0;
-};
-RetryOutcome PlanAllFailing(int downloadResult);
+// What an attempt answers when the job must end at once, without a pause or
+// another attempt (the server showed a page instead of the installer).
+inline constexpr int kAttemptsStopped = INT_MIN;
+
+// The worker's attempts: attempt() (a DownloadResult, or kAttemptsStopped)
+// until it gives Ok, asks to stop, or fails once the pauses taken exceed the
+// budget; pause(ms) follows every other failure. Returns the last answer:
+// anything but Ok means the job ends without an installer.
+template <typename Attempt, typename Pause>
+int RetryAttempts(Attempt&& attempt, Pause&& pause)
+{
+    RetrySchedule schedule;
+    for (;;) {
+        const int result = attempt();
+        if (result == Ok || result == kAttemptsStopped || schedule.BudgetExceeded())
+            return result;
+        pause(schedule.pauseMs);
+        schedule.AfterPause(result);
+    }
+}

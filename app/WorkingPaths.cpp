@@ -1,5 +1,7 @@
 #include "app/WorkingPaths.h"
 
+#include "common/UniqueHandle.h"
+
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -58,11 +60,37 @@ std::wstring MakeTargetPath(const std::wstring& tempDirectory, const std::wstrin
     return tempDirectory + ownFileName;
 }
 
+namespace {
+
+// Volume and file index of an existing file; false when it cannot be opened.
+bool FileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info)
+{
+    UniqueFileHandle file(::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ::GetFileInformationByHandle(file.get(), &info);
+}
+
+} // namespace
+
+bool IsSameFile(const std::wstring& path, const std::wstring& ownPath)
+{
+    if (::CompareStringOrdinal(path.c_str(), -1, ownPath.c_str(), -1, TRUE) == CSTR_EQUAL)
+        return true;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return FileIdentity(path, a) && FileIdentity(ownPath, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 std::wstring ChooseTargetPath(const std::wstring& tempDirectory, const std::wstring& ownPath)
 {
     const std::wstring ownName = ownPath.empty() ? std::wstring() : std::wstring(::PathFindFileNameW(ownPath.c_str()));
     const std::wstring target = MakeTargetPath(tempDirectory, ownName);
-    if (!target.empty() && ::CompareStringOrdinal(target.c_str(), -1, ownPath.c_str(), -1, TRUE) == CSTR_EQUAL)
-        return tempDirectory + kInstallerFallbackName;
-    return target;
+    if (target.empty() || !IsSameFile(target, ownPath))
+        return target;
+    for (const wchar_t* name : {kInstallerFallbackName, kInstallerSecondFallbackName}) {
+        const std::wstring fallback = tempDirectory + name;
+        if (!IsSameFile(fallback, ownPath))
+            return fallback;
+    }
+    return std::wstring();
 }

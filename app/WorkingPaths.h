@@ -22,11 +22,18 @@ std::wstring GetDirectoryPart(const std::wstring& path);
 // piece is unknown: a target without both would be a folder or a bare name.
 std::wstring MakeTargetPath(const std::wstring& tempDirectory, const std::wstring& ownFileName);
 
-// The name the installer is saved under when the loader itself runs from the
-// temporary folder: a running program cannot be replaced by its download.
+// The names the installer is saved under when the loader itself runs from the
+// temporary folder (a running program cannot be replaced by its download):
+// the first, or the second for a loader that already has the first.
 inline constexpr const wchar_t* kInstallerFallbackName = L"KovraInstallerD1.exe";
+inline constexpr const wchar_t* kInstallerSecondFallbackName = L"KovraInstallerD1 (1).exe";
+
+// Whether path names the file at ownPath: the same spelling (letter case
+// aside), or the same file on disk however it is spelt (a short 8.3 folder
+// name, another drive mapping).
+bool IsSameFile(const std::wstring& path, const std::wstring& ownPath);
 
 // The target for a loader at ownPath: MakeTargetPath, or, when that is the
-// loader's own path (letter case aside), the temporary folder with
-// kInstallerFallbackName.
+// loader itself, the temporary folder with the first fallback name that is
+// not; empty when none is left.
 std::wstring ChooseTargetPath(const std::wstring& tempDirectory, const std::wstring& ownPath);

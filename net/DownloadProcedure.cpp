@@ -132,26 +132,80 @@ struct Received {
     bool stop = false;   // the callback asked to stop on the completing chunk
 };
 
+// Where a GET goes: the HEAD's connection first, then one of its own for each
+// place it is redirected to.
+struct GetPlace {
+    std::wstring url;
+    HINTERNET connection;
+    std::wstring object;
+    DWORD flags;
+    InternetHandle ownConnection;
+};
+
+// Moves the GET to where a redirect answer points, with the HEAD's rules:
+// bounded, a relative Location resolved, http and https only. False when it
+// cannot go there (said).
+bool FollowGetRedirect(HINTERNET session, const wchar_t* location, int hops, GetPlace& place, const Events& events)
+{
+    const std::wstring next = ResolveLocation(place.url.c_str(), BoundedValue(location, kLocationCapacity).c_str());
+    if (next.empty()) {
+        events.Say(L"Redirected to unknown location");
+        return false;
+    }
+    if (hops == HttpDownloader::kMaxRedirects) {
+        events.Say(L"Too many redirects");
+        return false;
+    }
+    const UrlParts parts(next.c_str());
+    if (parts.refused) {
+        events.Say(L"URL too long");
+        return false;
+    }
+    if (parts.service != kServiceHttp) {
+        events.Say(L"Protocol not supported");
+        return false;
+    }
+    place.ownConnection.reset(::InternetConnectW(session, parts.host, static_cast<INTERNET_PORT>(parts.port),
+                                                 parts.user, parts.password, parts.service, 0, 0));
+    if (!place.ownConnection) {
+        events.Say(L"InternetConnect() failed");
+        return false;
+    }
+    place.url = next;
+    place.connection = place.ownConnection.get();
+    place.object = MakeObjectName(parts);
+    place.flags = RequestFlags(parts);
+    return true;
+}
+
 // The ranged GET from offset into the open temporary file. True when the file
 // now holds the whole server file. On false the reason has been said (where
 // there is one to say), and the file is cut to the bytes that came and stamped
-// with their version, ready for the next call.
-bool ReceiveRest(HttpDownloader& downloader, HINTERNET connection, const std::wstring& object, DWORD flags,
-                 const HeadFacts& head, const std::wstring& lastModified, int offset, int file, const Events& events,
-                 Received* out)
+// with their version, ready for the next call. Redirects are followed with the
+// same Range and If-Range, and what comes is held to the HEAD's version.
+bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place, const HeadFacts& head,
+                 const std::wstring& lastModified, int offset, int file, const Events& events, Received* out)
 {
-    InternetHandle get(OpenRequest(connection, L"GET", object, flags));
     std::wstring requestHeaders = L"Range: bytes=" + DecimalText(offset) + L"-\r\n";
     // Continue only if the server still has the version these bytes are of;
     // otherwise it answers 200 with the whole new file.
     if (offset > 0)
         requestHeaders += L"If-Range: " + lastModified + L"\r\n";
-    if (!get || !Send(get.get(), requestHeaders))
-        return false;
-    downloader.FetchHeaders(get.get());
-    downloader.PrintHeaders();
+    InternetHandle get;
     GetFacts facts;
-    facts.status = downloader.QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE);
+    for (int hops = 0;; ++hops) {
+        get.reset(OpenRequest(place.connection, L"GET", place.object, place.flags));
+        if (!get || !Send(get.get(), requestHeaders))
+            return false;
+        downloader.FetchHeaders(get.get());
+        downloader.PrintHeaders();
+        facts.status = downloader.QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE);
+        if (!IsRedirect(facts.status))
+            break;
+        get.reset();
+        if (!FollowGetRedirect(session, downloader.FindHeader(L"Location: "), hops, place, events))
+            return false;
+    }
     if (facts.status / 100 != 2) {
         events.Say(L"Sould be <2xx>");
         return false;
@@ -351,8 +405,9 @@ int HttpDownloader::DownloadOne(const wchar_t* url, const wchar_t* target, Downl
     Received received;
     received.count = plan.offset;
     received.time = head.time;
+    GetPlace place = {url, connection.get(), object, flags, InternetHandle()};
     if (plan.start != TempStart::Complete &&
-        !ReceiveRest(*this, connection.get(), object, flags, head, lastModified, plan.offset, tempFile_.get(), events,
+        !ReceiveRest(*this, session_.get(), place, head, lastModified, plan.offset, tempFile_.get(), events,
                      &received)) {
         tempFile_.reset();
         return Failed;

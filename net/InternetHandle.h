@@ -11,6 +11,7 @@ public:
     explicit InternetHandle(HINTERNET handle) noexcept : handle_(handle) {}
 
     HINTERNET get() const noexcept { return handle_.get(); }
+    void reset(HINTERNET handle = nullptr) noexcept { handle_.reset(handle); }
     explicit operator bool() const noexcept { return handle_.valid(); }
 
     // False on an empty holder, without calling the platform.

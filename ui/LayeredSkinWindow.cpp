@@ -28,7 +28,9 @@ constexpr int kFadeStepMs = 10;
 constexpr UINT kGetDpiScaledSize = 0x02E4;
 
 // Private messages of the window; registered, so no template or control
-// message can collide with them.
+// message can collide with them. Anyone can register the same names, so
+// neither carries anything: a fade step takes the next alpha from the window
+// itself, and a task ring runs only tasks waiting in the object.
 UINT FadeStepMessage()
 {
     static std::atomic<UINT> cache{0};
@@ -80,6 +82,17 @@ bool OnOwnThread(HWND window)
 {
     return ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
 }
+
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
 
 } // namespace
 
@@ -166,15 +179,12 @@ MessageResult LayeredSkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM l
         break;
     }
     if (message == FadeStepMessage()) {
-        alpha = static_cast<int>(wParam);
+        alpha = NextFadeAlpha(alpha);
         Compose();
-        return Handled(1);
+        return Handled(alpha);
     }
     if (message == RunTaskMessage()) {
-        const auto* task = reinterpret_cast<const WindowTask*>(lParam);
-        task->run(task->context);
-        if (task->changesPicture)
-            staticLayersStale = true;
+        RunWaitingTasks();
         return Handled(1);
     }
     HWND control = ReflectionTarget(window, message, wParam, lParam);
@@ -302,9 +312,10 @@ unsigned __stdcall LayeredSkinWindow::FadeIn(void* param)
     // Only the handle travels: the window may be gone (and its object with it)
     // before the fade ends, and then the message simply fails.
     HWND target = static_cast<HWND>(param);
-    for (int step = 0; step < 255;) {
-        step = NextFadeAlpha(step);
-        if (!::SendMessageW(target, FadeStepMessage(), static_cast<WPARAM>(step), 0))
+    // Each step answers the alpha it reached; 0 when the window is gone.
+    for (LRESULT reached = 0; reached < 255;) {
+        reached = ::SendMessageW(target, FadeStepMessage(), 0, 0);
+        if (reached == 0)
             break;
         ::Sleep(kFadeStepMs);
     }
@@ -515,8 +526,48 @@ bool LayeredSkinWindow::InvokeOnWindowThread(void (*run)(void*), void* context, 
     HWND target = window;
     if (!target)
         return false;
-    WindowTask task = {run, context, changesPicture};
-    return ::SendMessageW(target, RunTaskMessage(), 0, reinterpret_cast<LPARAM>(&task)) == 1;
+    WindowTask task = {run, context, changesPicture, false, nullptr};
+    {
+        ExclusiveLock hold(taskLock);
+        task.next = waitingTasks;
+        waitingTasks = &task;
+    }
+    ::SendMessageW(target, RunTaskMessage(), 0, 0);
+    for (;;) {
+        {
+            ExclusiveLock hold(taskLock);
+            if (task.done)
+                return true;
+            // Still waiting: the window is gone without having run it.
+            for (WindowTask** at = &waitingTasks; *at; at = &(*at)->next) {
+                if (*at == &task) {
+                    *at = task.next;
+                    return false;
+                }
+            }
+        }
+        // Taken by an earlier ring and running on the window's thread now.
+        ::Sleep(1);
+    }
+}
+
+void LayeredSkinWindow::RunWaitingTasks()
+{
+    for (;;) {
+        WindowTask* task = nullptr;
+        {
+            ExclusiveLock hold(taskLock);
+            task = waitingTasks;
+            if (!task)
+                return;
+            waitingTasks = task->next;
+        }
+        task->run(task->context);
+        if (task->changesPicture)
+            staticLayersStale = true;
+        ExclusiveLock hold(taskLock);
+        task->done = true;
+    }
 }
 
 void LayeredSkinWindow::SetWindowIcons(UINT id)

@@ -26,6 +26,8 @@
 // Threads: every composition runs on the window's own thread. The fade-in
 // thread and other threads reach the window only through synchronous
 // messages (RunOnWindowThread), so nothing a pass reads changes under it.
+// Any program can send a window any message, so the private ones carry
+// nothing: they only ring, and what they ask for waits in this object.
 
 #include "ui/GdiPlusFlat.h"
 #include "ui/LayeredPainter.h"
@@ -122,6 +124,8 @@ private:
         void (*run)(void* context);
         void* context;
         bool changesPicture;
+        bool done;
+        WindowTask* next;
     };
     template <typename Task>
     static void CallTask(void* task)
@@ -129,6 +133,8 @@ private:
         (*static_cast<Task*>(task))();
     }
     bool InvokeOnWindowThread(void (*run)(void*), void* context, bool changesPicture);
+    // Window thread: runs every task that waits, whichever ring asked.
+    void RunWaitingTasks();
 
     // BuildFrame and Compose with the pass guard held.
     bool BuildGuarded(SkinFrame& frame);
@@ -150,6 +156,9 @@ private:
     std::atomic<HWND> window{nullptr};
     std::atomic<bool> painting{false};
     std::atomic<bool> staticLayersStale{true};
+    // Tasks of threads waiting in InvokeOnWindowThread, newest first.
+    SRWLOCK taskLock = SRWLOCK_INIT;
+    WindowTask* waitingTasks = nullptr;
     int alpha = 0;
     // Window thread only, inside passes. Passes build into the frame that is
     // not on screen.

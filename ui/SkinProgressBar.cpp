@@ -47,6 +47,8 @@ void SkinProgressBar::SwitchToStripes()
     HWND bar = Window();
     if (!bar)
         return;
+    // Asked here: the message only rings, since any program can send it.
+    switchAsked = true;
     if (::GetWindowThreadProcessId(bar, nullptr) == ::GetCurrentThreadId())
         SwitchHere();
     else
@@ -84,7 +86,8 @@ MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
         return NotHandled();
     default:
         if (message == SwitchMessage()) {
-            SwitchHere();
+            if (switchAsked && !marquee)
+                SwitchHere();
             return Handled(0);
         }
         if (message == ControlScaleMessage() && wParam) {

@@ -62,4 +62,5 @@ private:
     std::atomic<int> offset{0};
     std::atomic<bool> marquee{false};
     UINT dpi = 96;
+    std::atomic<bool> switchAsked{false};
 };

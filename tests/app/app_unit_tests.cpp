@@ -1,5 +1,6 @@
 // The loader's pure pieces: working paths, the percentage and window text,
-// the retry schedule.
+// the retry schedule and the worker's loop of attempts (also with real
+// downloads against the scripted server).
 
 #define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include <doctest.h>
@@ -9,12 +10,43 @@
 #include "app/TextPageUrl.h"
 #include "app/WorkingPaths.h"
 #include "net/DownloadEvents.h"
+#include "net/HttpDownloader.h"
+#include "tests/support/HarnessEnv.h"
+#include "tests/support/Process.h"
+#include "tests/support/ScriptedServer.h"
 
 #include <windows.h>
 
-#include <climits>
 #include <string>
 #include <vector>
+
+namespace {
+
+// The worker's own loop, its pauses taking no time.
+struct AttemptRun {
+    int result = 0;
+    uint32_t attempts = 0;
+    uint32_t pauses = 0;
+    uint64_t pausedMs = 0;
+};
+
+template <typename Attempt>
+AttemptRun RunAttempts(Attempt attempt)
+{
+    AttemptRun run;
+    run.result = RetryAttempts([&] { return attempt(++run.attempts); }, [&](uint32_t ms) {
+        ++run.pauses;
+        run.pausedMs += ms;
+    });
+    return run;
+}
+
+AttemptRun PlanAllFailing(int downloadResult)
+{
+    return RunAttempts([=](uint32_t) { return downloadResult; });
+}
+
+} // namespace
 
 TEST_SUITE("paths")
 {
@@ -46,6 +78,32 @@ TEST_SUITE("paths")
         CHECK(ChooseTargetPath(L"C:\\Temp\\", L"") == L"");
         CHECK(GetOwnPath().size() > GetOwnFileName().size());
         CHECK(GetOwnPath(3) == GetOwnPath());
+    }
+
+    TEST_CASE("the loader itself is found under any spelling of its folder, also under the fallback name")
+    {
+        const std::wstring folder = harness::Dir() + L"\\Kovra Long Folder Name\\";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        wchar_t shortForm[MAX_PATH + 1];
+        REQUIRE(::GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH + 1) > 0);
+        const std::wstring shortFolder = shortForm;
+        REQUIRE(shortFolder != folder);
+        struct Row {
+            const wchar_t* ownName;
+            std::wstring target; // in the short spelling
+        } rows[] = {
+            {L"setup.exe", shortFolder + L"KovraInstallerD1.exe"},
+            {L"KovraInstallerD1.exe", shortFolder + L"KovraInstallerD1 (1).exe"},
+        };
+        for (const Row& row : rows) {
+            const std::wstring own = folder + row.ownName;
+            REQUIRE(harness::WriteWholeFile(own, "loader"));
+            CHECK(IsSameFile(shortFolder + row.ownName, own));
+            CHECK_FALSE(IsSameFile(folder + L"other.exe", own));
+            CHECK(ChooseTargetPath(shortFolder, own) == row.target);
+            ::DeleteFileW(own.c_str());
+        }
+        ::RemoveDirectoryW(folder.c_str());
     }
 
     TEST_CASE("the temporary folder as the platform gives it")
@@ -90,15 +148,17 @@ TEST_SUITE("progress")
         CHECK(IsShownPercent(3));
         CHECK(ProgressPercent(29, 100, 0) == 28);
         CHECK(ProgressPercent(1000000, 1000000, 0) == 100);
-        CHECK(ProgressPercent(150, 100, 0) == 150);
+        // More than announced shows a whole file, never more.
+        CHECK(ProgressPercent(150, 100, 0) == 100);
+        CHECK(ProgressPercent(1000001, 1000000, 0) == 100);
         CHECK(ProgressPercent(0xFFFFFFFEu, 0xFFFFFFFEu, 0) == 100);
         CHECK(ProgressPercent(1, 3, 0) == 33);
         CHECK(ProgressPercent(2147483647u, 4294967294u, 0) == 50);
-        // Far more than announced (a HEAD of 1 byte, a GET of 22 MB) stays a
-        // large percentage instead of wrapping to a negative one.
-        CHECK(ProgressPercent(22000000u, 1u, 0) == INT_MAX);
-        CHECK(ProgressPercent(0xFFFFFFFEu, 1u, 0) == INT_MAX);
-        CHECK(ProgressPercent(21474836u, 1u, 0) == 2147483600);
+        // Far more than announced (a HEAD of 1 byte, a GET of 22 MB) stays
+        // 100 instead of wrapping to a negative percentage.
+        CHECK(ProgressPercent(22000000u, 1u, 0) == 100);
+        CHECK(ProgressPercent(0xFFFFFFFEu, 1u, 0) == 100);
+        CHECK(ProgressPercent(21474836u, 1u, 0) == 100);
     }
 
     TEST_CASE("a total of 0 shows nothing")
@@ -180,15 +240,29 @@ TEST_SUITE("retry")
 
     TEST_CASE("the budget: the last attempt of a run that always fails")
     {
-        const RetryOutcome noNetwork = PlanAllFailing(HeadNotSent);
+        const AttemptRun noNetwork = PlanAllFailing(HeadNotSent);
+        CHECK(noNetwork.result == HeadNotSent);
         CHECK(noNetwork.attempts == 7202);
         CHECK(noNetwork.pauses == 7201);
         CHECK(noNetwork.pausedMs == 7201000);
 
-        const RetryOutcome badStatus = PlanAllFailing(UnexpectedStatus);
+        const AttemptRun badStatus = PlanAllFailing(UnexpectedStatus);
+        CHECK(badStatus.result == UnexpectedStatus);
         CHECK(badStatus.attempts == 119);
         CHECK(badStatus.pauses == 118);
         CHECK(badStatus.pausedMs == 7231000);
+    }
+
+    TEST_CASE("the loop ends at the first success, or at once when asked to stop")
+    {
+        const AttemptRun third = RunAttempts([](uint32_t n) { return n < 3 ? Failed : Ok; });
+        CHECK(third.result == Ok);
+        CHECK(third.attempts == 3);
+        CHECK(third.pausedMs == 3000);
+        const AttemptRun page = RunAttempts([](uint32_t n) { return n < 2 ? HeadNotSent : kAttemptsStopped; });
+        CHECK(page.result == kAttemptsStopped);
+        CHECK(page.attempts == 2);
+        CHECK(page.pauses == 1);
     }
 
     TEST_CASE("the budget is exceeded only past two hours")
@@ -198,5 +272,38 @@ TEST_SUITE("retry")
         CHECK_FALSE(schedule.BudgetExceeded());
         schedule.pausedMs = 7200001;
         CHECK(schedule.BudgetExceeded());
+    }
+}
+
+TEST_SUITE("budget")
+{
+    TEST_CASE("two hours of failed downloads: the loop gives up, the partial file is kept")
+    {
+        std::string bytes(200000, '\0');
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i * 131 % 251);
+        REQUIRE(harness::WriteWholeFile(harness::ScriptedRoot() + L"budget.bin", bytes));
+        // The first GET is cut after 30,000 bytes; every later one is refused.
+        std::string steps = R"([{"method": "GET", "cut": 30000})";
+        for (int i = 0; i < 118; ++i)
+            steps += R"(, {"method": "GET", "status": 503})";
+        REQUIRE(harness::ScriptPath(R"({"path": "/budget.bin", "steps": )" + steps + "]}"));
+        const std::wstring target = harness::Dir() + L"\\budget.bin";
+        ::SetFileAttributesW((target + L".dul!").c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW((target + L".dul!").c_str());
+
+        HttpDownloader downloader;
+        const std::wstring url = harness::ScriptedUrl(L"/budget.bin");
+        const AttemptRun run = RunAttempts([&](uint32_t) {
+            return downloader.Download(url.c_str(), target.c_str(), nullptr, nullptr);
+        });
+        harness::ResetScripts();
+        CHECK(run.result == Failed);
+        CHECK(run.attempts == 119);
+        CHECK(run.pausedMs == 7231000);
+        CHECK(harness::ReadWholeFile(target + L".dul!") == bytes.substr(0, 30000));
+        CHECK(::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
+        ::SetFileAttributesW((target + L".dul!").c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW((target + L".dul!").c_str());
     }
 }

@@ -254,6 +254,23 @@ class LoaderTest(unittest.TestCase):
             self.assertEqual(f.read().split(), ["http://%s%s" % (H.download_host, resolved)])
         self.assertEqual(read_record(self.record), [], "the local program never runs")
 
+    def test_get_redirected_to_another_host_is_followed(self):
+        # Object stores and CDNs answer the HEAD themselves and send the GET on
+        # to a signed URL on another host.
+        data = installer_bytes(300000)
+        self.serve(data, where="scripted")
+        signed = "http://blob.kovra.example/blob/KovraInstallerD1.exe?sig=1"
+        H.script(INSTALLER, steps=[{"method": "GET", "status": 302, "location": signed}])
+        H.script("/blob/KovraInstallerD1.exe", default={"file": "KovraInstallerD1.exe"})
+        code, _ = self.run_loader(timeout=120, **self.loader_env(scripted=True))
+        self.assertEqual(code, 1)
+        gets = [e for e in self.scripted.entries() if e.method == "GET" and not is_stats(e)]
+        self.assertEqual([(e.path, e.status, e.header("Range")) for e in gets],
+                         [(INSTALLER, 302, "bytes=0-"), ("/blob/KovraInstallerD1.exe?sig=1", 206, "bytes=0-")])
+        self.assertIn("blob.kovra.example", gets[1].target)
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
+
     # --- retries ----------------------------------------------------------------
     def test_retry_pauses_as_the_server_sees_them(self):
         self.serve(installer_bytes(1000), where="scripted")
@@ -279,16 +296,14 @@ class LoaderTest(unittest.TestCase):
             self.assertLess(gap, expected + 1.5, gaps)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
-    def test_no_temporary_folder_gives_up_at_once(self):
-        # A temporary folder the platform refuses to give (Wine: longer than
-        # MAX_PATH) leaves no usable target: no download, no installer.
-        self.serve(installer_bytes(1000))
+    def set_temp_folder(self, folder):
+        """The user's TEMP and TMP for the test's Wine programs, put back after it."""
         saved = {}
         for name in ("TEMP", "TMP"):
             query = H.reg("query", r"HKCU\Environment", "/v", name).stdout.decode("utf-8", "replace")
             words = [line.split(None, 2) for line in query.splitlines() if line.strip().startswith(name)]
             saved[name] = words[0][1:] if words else None
-            H.reg("add", r"HKCU\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d", "C:\\" + "folder\\" * 40, "/f")
+            H.reg("add", r"HKCU\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d", folder, "/f")
 
         def restore():
             for name, value in saved.items():
@@ -297,6 +312,12 @@ class LoaderTest(unittest.TestCase):
                 else:
                     H.reg("delete", r"HKCU\Environment", "/v", name, "/f")
         self.addCleanup(restore)
+
+    def test_no_temporary_folder_gives_up_at_once(self):
+        # A temporary folder the platform refuses to give (Wine: longer than
+        # MAX_PATH) leaves no usable target: no download, no installer.
+        self.serve(installer_bytes(1000))
+        self.set_temp_folder("C:\\" + "folder\\" * 40)
         code, elapsed = self.run_loader(timeout=120, **self.loader_env())
         self.assertEqual(code, 1)
         entries = self.nginx.wait_for(1)
@@ -349,35 +370,103 @@ class LoaderTest(unittest.TestCase):
 
     def test_loader_started_from_the_temporary_folder(self):
         # The target would be the running loader itself, which its download
-        # cannot replace: the installer takes the download's own name.
+        # cannot replace: the installer takes the download's own name, or
+        # another one when the loader already has that name. The folder may
+        # be given in its short form, which names the same files.
         data = installer_bytes(1000)
         self.serve(data)
-        inside = self.final_path("KovraLoader.exe")
-        shutil.copyfile(LOADER, inside)
-        code, _ = self.run_loader(program=inside, **self.loader_env())
-        self.assertEqual(code, 1)
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["exe"].lower(), self.temp_windows("KovraInstallerD1.exe").lower())
-        self.assertEqual(runs[0]["sha256"], sha256(data))
-        with open(inside, "rb") as f, open(LOADER, "rb") as original:
-            self.assertEqual(f.read(), original.read(), "the loader itself is left as it was")
-        self.assertFalse(os.path.exists(self.final_path("KovraInstallerD1.exe")))
+        long_folder = os.path.join(H.temp_dir, "Kovra Long Temporary Folder")
+        os.makedirs(long_folder, exist_ok=True)
+        self.addCleanup(shutil.rmtree, long_folder, True)
+        _, short = self.probe("short-path", self.temp_windows("Kovra Long Temporary Folder"))
+        for name, sub, temp, installer in [
+                ("KovraLoader.exe", "", None, "KovraInstallerD1.exe"),
+                ("KovraInstallerD1.exe", "", None, "KovraInstallerD1 (1).exe"),
+                ("KovraLoader.exe", "Kovra Long Temporary Folder", short["short"], "KovraInstallerD1.exe")]:
+            with self.subTest(name=name, temp=temp):
+                if temp:
+                    self.set_temp_folder(temp)
+                folder = os.path.join(H.temp_dir, sub)
+                inside = os.path.join(folder, name)
+                shutil.copyfile(LOADER, inside)
+                if os.path.exists(self.record):
+                    os.remove(self.record)
+                code, _ = self.run_loader(program=inside, timeout=120, **self.loader_env())
+                self.assertEqual(code, 1)
+                runs = read_record(self.record)
+                self.assertEqual(len(runs), 1)
+                # Wine names a program started by its short path in the long form.
+                expected = self.temp_windows(os.path.join(sub, installer).replace("/", "\\"))
+                self.assertEqual(runs[0]["exe"].lower(), expected.lower())
+                self.assertEqual(runs[0]["sha256"], sha256(data))
+                with open(inside, "rb") as f, open(LOADER, "rb") as original:
+                    self.assertEqual(f.read(), original.read(), "the loader itself is left as it was")
+                self.assertFalse(os.path.exists(os.path.join(folder, installer)))
+                os.remove(inside)
 
-    def test_close_button_hides_and_the_job_finishes(self):
+    def test_close_button_and_close_command_hide_and_the_job_finishes(self):
         self.serve(installer_bytes(3000000), where="scripted")
+        # The close command is what Alt+F4 and the taskbar's Close send.
+        for close in ("button", "command"):
+            with self.subTest(close=close):
+                self.scripted.mark()
+                H.script(INSTALLER, default={"rate": 600000})
+                loader = self.start_loader(**self.loader_env(scripted=True, exit_code=7))
+                hwnd = self.find_window()
+                time.sleep(1)  # past the fade-in
+                if close == "button":
+                    self.click(hwnd, CLOSE_BUTTON)
+                else:
+                    self.assertEqual(self.probe("post", hwnd, "0x112", "0xF060", "0")[0], 0)  # SC_CLOSE
+                deadline = time.time() + 10
+                while time.time() < deadline and self.probe("info", hwnd)[1].get("visible") != "0":
+                    time.sleep(0.2)
+                self.assertEqual(self.probe("info", hwnd)[1].get("visible"), "0", "hidden")
+                self.assertIsNone(loader.poll(), "the process goes on")
+                self.assertEqual(loader.wait(timeout=120), 1)
+                self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
+
+    def test_messages_from_other_programs_end_nothing(self):
+        # Any program can post the window the loader's own messages, forged,
+        # and a WM_QUIT, which ends the modal loop: the job goes on to its end.
+        data = installer_bytes(3000000)
+        self.serve(data, where="scripted")
         H.script(INSTALLER, default={"rate": 600000})
         loader = self.start_loader(**self.loader_env(scripted=True, exit_code=7))
         hwnd = self.find_window()
-        time.sleep(1)  # past the fade-in
-        self.click(hwnd, CLOSE_BUTTON)
-        deadline = time.time() + 10
-        while time.time() < deadline and self.probe("info", hwnd)[1].get("visible") != "0":
-            time.sleep(0.2)
-        self.assertEqual(self.probe("info", hwnd)[1].get("visible"), "0", "hidden")
-        self.assertIsNone(loader.poll(), "the process goes on")
+        code, _ = self.probe("post", hwnd, "0x8001", "7", "0", "0x8002", "150", "0",
+                             "Kovra.LoaderDialog.ShowProgress", "150", "0",
+                             "Kovra.LayeredSkinWindow.RunTask", "0", "0x12345678",
+                             "Kovra.LayeredSkinWindow.FadeStep", "3", "0",
+                             "bar:Kovra.SkinProgressBar.SwitchToStripes", "0", "0")
+        self.assertEqual(code, 0)
+        time.sleep(1)
+        info = self.probe("info", hwnd)[1]
+        self.assertEqual((info["exists"], info["visible"], info["marquee"]), ("1", "1", "0"), info)
+        self.assertFalse(info["text"].endswith("150%"), info["text"])
+        self.assertIsNone(loader.poll(), "the job goes on")
+        self.assertEqual(self.probe("post", hwnd, "0x12", "5", "0")[0], 0)  # WM_QUIT
+        self.assertEqual(self.probe("gone", hwnd, "20000")[0], 0, "the window ends with its loop")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+
+    def test_window_appears_only_after_the_run_event_was_answered(self):
+        self.serve(installer_bytes(1000), where="scripted")
+        H.script(STATS, steps=[{"match": "qloader_run", "delay": 3}])
+        probe = subprocess.Popen(["wine", PROBE, "first-visible", "60000"], env=H.env(), stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.assertTrue(probe.stdout.readline().startswith(b"ready="))
+        loader = self.start_loader(**self.loader_env(scripted=True))
+        visible = probe.stdout.readline().decode().strip()
+        probe.stdout.close()
+        probe.wait(timeout=30)
+        self.assertTrue(visible.startswith("visible="), visible)
+        self.assertEqual(loader.wait(timeout=120), 1)
+        answered = [e.time for e in self.scripted.entries() if is_stats(e) and stats_type(e) == "run"]
+        self.assertEqual(len(answered), 1)
+        # The server logs an answer once it is sent: the window comes after.
+        self.assertGreaterEqual(int(visible.partition("=")[2]) / 1000, answered[0])
 
     def test_minimise_button_and_escape(self):
         # 15 s of download: the steps below start several Wine programs each,
@@ -451,12 +540,13 @@ class LoaderTest(unittest.TestCase):
             self.assertEqual(f.read(), junk, "the file is kept")
 
     # --- progress text --------------------------------------------------------
-    def watch(self, hwnd, ms):
+    def watch(self, hwnd, ms, look=False):
+        """(text, bar) at every change; with look, (text, bar, stripes)."""
         result = H.run(PROBE, ["watch", hwnd, str(ms)], timeout=ms / 1000 + 60)
         seen = []
         for line in result.stdout.decode("utf-8", "replace").splitlines():
-            text, _, bar = line.partition("\t")
-            seen.append((text.partition("=")[2], int(bar.partition("=")[2])))
+            text, bar, marquee = (field.partition("=")[2] for field in line.split("\t"))
+            seen.append((text, int(bar), marquee == "1") if look else (text, int(bar)))
         return seen
 
     def progress_from(self, data, have):
@@ -493,6 +583,55 @@ class LoaderTest(unittest.TestCase):
         seen = self.progress_from(data, 30000 - 10240)
         self.assertEqual(seen[-1], (TITLE + " - 3%", 3))
         self.assertLessEqual(set(seen), {("", 0), (TITLE + " - 3%", 3)})
+
+    def test_window_text_at_most_100_and_before_the_installing_look(self):
+        # Once the HEAD announces two thirds of what the GET brings; once the
+        # window is kept busy with messages sent by another program, which
+        # the window handles before anything posted to it: the last
+        # percentage must still come before the installing look.
+        data = installer_bytes(300000)
+        self.serve(data, where="scripted")
+        for announced, busy in ((len(data) * 2 // 3, False), (len(data), True)):
+            with self.subTest(announced=announced, busy=busy):
+                self.clean_temp()
+                # While busy, the transfer waits until the window is.
+                H.script(INSTALLER, steps=[{"method": "HEAD", "length": str(announced), "delay": 4 if busy else 0}],
+                         default={"rate": 200000})
+                loader = self.start_loader(**self.loader_env(scripted=True, seconds=3))
+                partial = self.final_path() + ".dul!"
+                deadline = time.time() + 60
+                while not (busy or os.path.exists(partial) and os.path.getsize(partial)) and time.time() < deadline:
+                    time.sleep(0.05)
+                hwnd = self.find_window()
+                flood = H.start(PROBE, ["flood", hwnd, "15000"]) if busy else None
+                seen = self.watch(hwnd, 25000, look=True)
+                self.assertEqual(loader.wait(timeout=120), 1)
+                if flood:
+                    flood.wait(timeout=60)
+                percents = [int(text.rpartition(" ")[2].rstrip("%")) for text, _, _ in seen if text]
+                self.assertEqual(max(percents or [0]), 100, seen)
+                looks = [text for text, _, stripes in seen if stripes]
+                self.assertTrue(looks, seen)
+                self.assertEqual(set(looks), {TITLE + " - 100%"}, seen)
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)] * 2)
+
+    def test_bar_and_text_agree_again_after_an_attempt_without_a_total(self):
+        # 40 % of 1,100,000 bytes; then an attempt whose HEAD has no length
+        # starts over and steps the bar on 42 times (10,240-byte reads), to 50;
+        # then the total is known again, and one more read is at 40 % again.
+        self.serve(installer_bytes(1100000 - os.path.getsize(STANDIN)), where="scripted")
+        H.script(INSTALLER, steps=[{"method": "HEAD"}, {"method": "GET", "cut": 440000},
+                                   {"method": "HEAD", "length": "none"}, {"method": "GET", "cut": 430000},
+                                   {"method": "HEAD"}, {"method": "GET", "stall": 10240, "hold": 60}])
+        loader = self.start_loader(**self.loader_env(scripted=True))
+        seen = self.watch(self.find_window(), 8000)
+        self.kill_loaders()
+        loader.wait(timeout=30)
+        gets = self.scripted.wait_for(3, match=lambda e: is_installer(e) and e.method == "GET")
+        self.assertEqual([e.header("Range") for e in gets[:3]], ["bytes=0-", "bytes=0-", "bytes=430000-"])
+        self.assertIn((TITLE + " - 40%", 40), seen)
+        self.assertTrue(any(bar > 40 for _, bar in seen), seen)
+        self.assertEqual(seen[-1], (TITLE + " - 40%", 40), seen)
 
     def test_unknown_total_steps_the_bar_by_5(self):
         # 20 s of transfer: the look below fits well inside it, however slow

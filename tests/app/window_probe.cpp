@@ -6,10 +6,19 @@
 //   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
 //                                          visible layered window first shows
 //   window_probe info <hwnd>               visible, iconic, text, rect, bar position,
-//                                          each control's client rectangle and the
-//                                          name a screen reader gets (oleacc)
-//   window_probe watch <hwnd> <ms>         every change of text or bar position
+//                                          whether the bar has its stripe look, each
+//                                          control's client rectangle and the name a
+//                                          screen reader gets (oleacc)
+//   window_probe watch <hwnd> <ms>         every change of text, bar position or look
 //   window_probe gone <hwnd> <timeoutMs>   waits until the window no longer exists
+//   window_probe post <hwnd> {<message> <wParam> <lParam>}...
+//                                          posts messages as any program could; a
+//                                          message is a number or a name to register,
+//                                          "bar:" before it posts to the bar
+//   window_probe flood <hwnd> <ms>         keeps the window busy with messages sent
+//                                          without waiting, which it handles before
+//                                          any posted message
+//   window_probe short-path <path>         the path in its short (8.3) form
 
 #include "common/UniqueHandle.h"
 
@@ -67,6 +76,18 @@ std::wstring AccessibleName(HWND control)
     return text;
 }
 
+// Read before the text: the loader sets the text before the look.
+int BarMarquee(HWND window)
+{
+    HWND bar = ::GetDlgItem(window, kProgressBarId);
+    return bar && (::GetWindowLongPtrW(bar, GWL_STYLE) & PBS_MARQUEE) ? 1 : 0;
+}
+
+unsigned long long Number(const wchar_t* text)
+{
+    return std::wcstoull(text, nullptr, 0);
+}
+
 // A window of a process that has been ended can outlive it for a moment.
 bool OwnerAlive(HWND window)
 {
@@ -109,6 +130,46 @@ unsigned long long UnixMilliseconds()
 HWND ParseWindow(const wchar_t* text)
 {
     return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(std::wcstoull(text, nullptr, 10)));
+}
+
+struct Flood {
+    HWND window;
+    ULONGLONG deadline;
+};
+
+// Batches of WM_PAINT (a whole composition each) sent without waiting, each
+// batch followed by a message that waits until the window has handled it.
+// Two such threads keep the window's queue of sent messages from running
+// empty, and its length bounded.
+DWORD WINAPI FloodThread(void* param)
+{
+    const Flood& flood = *static_cast<const Flood*>(param);
+    while (::GetTickCount64() < flood.deadline && ::IsWindow(flood.window)) {
+        for (int i = 0; i < 100; ++i)
+            ::SendNotifyMessageW(flood.window, WM_PAINT, 0, 0);
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutW(flood.window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer);
+    }
+    return 0;
+}
+
+// Posts each <message> <wParam> <lParam> triple; 1 when one could not be posted.
+int PostAll(HWND window, int count, wchar_t** triples)
+{
+    for (int i = 0; i + 2 < count; i += 3) {
+        const wchar_t* name = triples[i];
+        HWND target = window;
+        if (std::wcsncmp(name, L"bar:", 4) == 0) {
+            target = ::GetDlgItem(window, kProgressBarId);
+            name += 4;
+        }
+        const UINT message =
+            *name >= L'0' && *name <= L'9' ? static_cast<UINT>(Number(name)) : ::RegisterWindowMessageW(name);
+        if (!::PostMessageW(target, message, static_cast<WPARAM>(Number(triples[i + 1])),
+                            static_cast<LPARAM>(Number(triples[i + 2]))))
+            return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -158,7 +219,25 @@ int wmain(int argc, wchar_t** argv)
             ::Sleep(50);
         }
     }
+    if (command == L"short-path") {
+        wchar_t path[32768];
+        const DWORD length = ::GetShortPathNameW(argv[2], path, 32768);
+        if (length == 0 || length >= 32768)
+            return 1;
+        std::printf("short=%s\n", Utf8(path).c_str());
+        return 0;
+    }
     HWND window = ParseWindow(argv[2]);
+    if (command == L"post")
+        return PostAll(window, argc - 3, argv + 3);
+    if (command == L"flood" && argc >= 4) {
+        Flood flood = {window, ::GetTickCount64() + std::wcstoul(argv[3], nullptr, 10)};
+        UniqueKernelHandle other(::CreateThread(nullptr, 0, FloodThread, &flood, 0, nullptr));
+        FloodThread(&flood);
+        if (other)
+            ::WaitForSingleObject(other.get(), INFINITE);
+        return 0;
+    }
     if (command == L"info") {
         if (!::IsWindow(window)) {
             std::printf("exists=0\n");
@@ -166,9 +245,10 @@ int wmain(int argc, wchar_t** argv)
         }
         RECT rect{};
         ::GetWindowRect(window, &rect);
-        std::printf("exists=1\nvisible=%d\niconic=%d\ntext=%s\nrect=%ld,%ld,%ld,%ld\nbar=%d\n",
+        const int marquee = BarMarquee(window);
+        std::printf("exists=1\nvisible=%d\niconic=%d\ntext=%s\nrect=%ld,%ld,%ld,%ld\nbar=%d\nmarquee=%d\n",
                     ::IsWindowVisible(window) ? 1 : 0, ::IsIconic(window) ? 1 : 0, Utf8(WindowText(window)).c_str(),
-                    rect.left, rect.top, rect.right, rect.bottom, BarPosition(window));
+                    rect.left, rect.top, rect.right, rect.bottom, BarPosition(window), marquee);
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         for (int id : kControlIds) {
             HWND control = ::GetDlgItem(window, id);
@@ -184,14 +264,17 @@ int wmain(int argc, wchar_t** argv)
         const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[3], nullptr, 10);
         std::wstring lastText = L"\x1";
         int lastBar = -2;
+        int lastMarquee = -1;
         while (::GetTickCount64() < deadline && ::IsWindow(window)) {
+            const int marquee = BarMarquee(window);
             const std::wstring text = WindowText(window);
             const int bar = BarPosition(window);
-            if (text != lastText || bar != lastBar) {
-                std::printf("text=%s\tbar=%d\n", Utf8(text).c_str(), bar);
+            if (text != lastText || bar != lastBar || marquee != lastMarquee) {
+                std::printf("text=%s\tbar=%d\tmarquee=%d\n", Utf8(text).c_str(), bar, marquee);
                 std::fflush(stdout);
                 lastText = text;
                 lastBar = bar;
+                lastMarquee = marquee;
             }
             ::Sleep(5);
         }

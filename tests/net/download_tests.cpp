@@ -421,6 +421,43 @@ TEST_SUITE("download")
             CHECK(requests[0].status == status);
             CHECK(requests[2].target == "/target.bin");
         }
+
+        // The GET alone redirected, as object stores sign GET URLs: the range
+        // goes along, the name stays the first URL's. Never to another
+        // scheme, and not for ever.
+        REQUIRE(harness::ScriptPath(R"({"path": "/signed/target.bin", "default": {"file": "target.bin"}})"));
+        const struct {
+            const char* location;
+            int result;
+            const char* summary;
+            size_t requests; // HEAD, then GETs
+        } gets[] = {
+            {"signed/target.bin?sig=1", Ok, "FileName:get-hop.bin TotalSize:25000 Progress*3 Completed", 3},
+            {"ftp://127.0.0.1/target.bin", Failed, "FileName:get-hop.bin TotalSize:25000 Message:Protocol not supported",
+             2},
+            {"/x/redirect=11/target.bin", Failed, "FileName:get-hop.bin TotalSize:25000 Message:Too many redirects", 12},
+        };
+        for (const auto& row : gets) {
+            CAPTURE(row.location);
+            REQUIRE(harness::ScriptPath(R"({"path": "/get-hop.bin", "steps": [{"method": "GET", "status": 302, )"
+                                        R"("location": ")" + std::string(row.location) +
+                                        R"("}], "default": {"file": "target.bin"}})"));
+            const std::wstring target = nettest::FreshFolder(L"get-redirect");
+            log.Mark();
+            EventLog hop;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/get-hop.bin"), target, hop) == row.result);
+            CHECK(hop.Summary() == row.summary);
+            requests = nettest::RequestsFor(log, ".bin", row.requests);
+            REQUIRE(requests.size() == row.requests);
+            CHECK(requests[0].method == "HEAD");
+            CHECK(requests[1].status == 302);
+            if (row.result == Ok) {
+                CHECK(harness::ReadWholeFile(target + L"get-hop.bin") == bytes);
+                CHECK(requests[2].target == "/signed/target.bin?sig=1");
+                CHECK(requests[2].Header("Range") == "bytes=0-");
+                CHECK(requests[2].status == 206);
+            }
+        }
         harness::ResetScripts();
     }
 
@@ -582,7 +619,9 @@ TEST_SUITE("download")
                                             std::to_string(status) + "}]}"));
                 EventLog events;
                 CHECK(Fetch(nettest::ScriptedUrl(L"/codes.bin"), folder, events) == Failed);
-                CHECK(events.Summary() == "FileName:codes.bin TotalSize:5000 Message:Sould be <2xx>");
+                // A redirect is followed, if it says where to.
+                CHECK(events.Summary() == std::string("FileName:codes.bin TotalSize:5000 Message:") +
+                                              (status == 302 ? "Redirected to unknown location" : "Sould be <2xx>"));
                 CHECK(nettest::IsHidden(folder + L"codes.bin.dul!"));
                 CHECK_FALSE(nettest::Exists(folder + L"codes.bin"));
             }

@@ -163,6 +163,37 @@ TEST_SUITE("versions")
         harness::ResetScripts();
     }
 
+    TEST_CASE("a GET redirected to a copy of another version: refused whatever the copy's server does")
+    {
+        const Version a{nettest::MakeBytes(100000, 81), 15};
+        const Version b{nettest::MakeBytes(100000, 82), 16};
+        const std::wstring folder = nettest::FreshFolder(L"moved");
+        harness::ServerLog log("scripted");
+        LeaveTemp(L"moved.bin", folder, a, 30720);
+        // The HEAD still finds version a; the GETs are sent to a copy that is
+        // version b and deaf to If-Range.
+        b.Serve(L"moved-b.bin");
+        const std::string hop = R"({"method": "GET", "status": 302, "location": "/cdn/moved.bin"})";
+        REQUIRE(harness::ScriptPath(R"({"path": "/moved.bin", "steps": [)" + hop + ", " + hop + "]}"));
+        REQUIRE(harness::ScriptPath(R"({"path": "/cdn/moved.bin", "default": {"file": "moved-b.bin", "noifrange": true}})"));
+        EventLog events;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/moved.bin"), folder, events) == Failed);
+        CHECK(events.Summary() == "FileName:moved.bin TotalSize:100000 Message:File changed on the server");
+        CHECK(nettest::SizeOf(folder + L"moved.bin.dul!") == 0);
+        auto requests = nettest::RequestsFor(log, "moved.bin", 5);
+        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET GET");
+        CHECK(requests[4].target == "/cdn/moved.bin");
+        CHECK(requests[4].Header("Range") == "bytes=30720-");
+        CHECK(requests[4].Header("If-Range") == a.Date());
+        CHECK(requests[4].status == 206); // the copy did send version b's part
+
+        // Started again from 0, the copy's file comes whole.
+        EventLog again;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/moved.bin"), folder, again) == Ok);
+        CheckFinal(folder + L"moved.bin", b);
+        harness::ResetScripts();
+    }
+
     TEST_CASE("an unchanged file is continued through the same check")
     {
         const Version a{nettest::MakeBytes(70000, 71), 14};

@@ -3,13 +3,16 @@
 the built ones): skin_preview in both looks, read back with ImageMagick's
 import from the harness's Xvfb. After the first push only changed areas go
 to the display, so the screen must still equal the whole frame the preview
-built, pixel for pixel wherever the frame is opaque. Then at 144 and 192 DPI
-(the prefix's LogPixels, read by each Wine program as it starts; put back
-afterwards): the window's size, its controls' places and its frame against
-the pictures skin-art draws directly at that scale.
+built, pixel for pixel wherever the frame is opaque. Then the real loader in
+its installing look, which must show the same, with moving stripes. Then at
+144 and 192 DPI (the prefix's LogPixels, read by each Wine program as it
+starts; put back afterwards): the window's size, its controls' places and its
+frame against the pictures skin-art draws directly at that scale.
 """
 
+import ctypes
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -183,6 +186,88 @@ def bar_row(rows, left, top):
     return painted[len(painted) // 2] if painted else None
 
 
+def bar_rows(display, x, y, width, seconds):
+    """(time, row of (r, g, b)) of one screen row, read from the X server about
+    every 20 ms: a read takes about a millisecond, so its time is known."""
+    class XImage(ctypes.Structure):
+        _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                    ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte))]
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XGetImage.restype = ctypes.POINTER(XImage)
+    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
+                              ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    x11.XDestroyImage.argtypes = [ctypes.POINTER(XImage)]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    connection = x11.XOpenDisplay(display.encode())
+    root = x11.XDefaultRootWindow(connection)
+    samples = []
+    end = time.time() + seconds
+    while time.time() < end:
+        before = time.time()
+        image = x11.XGetImage(connection, root, x, y, width, 1, ctypes.c_ulong(-1).value, 2)  # ZPixmap
+        at = (before + time.time()) / 2
+        data = image.contents.data  # 32 bits a pixel, blue first
+        samples.append((at, [(data[i * 4 + 2], data[i * 4 + 1], data[i * 4]) for i in range(width)]))
+        x11.XDestroyImage(image)
+        time.sleep(0.02)
+    x11.XCloseDisplay(connection)
+    return samples
+
+
+def stripe_speed(samples, period=29):
+    """Pixels a second the stripes move, from the shift between successive
+    rows; the jump back to the start of the bar is left out."""
+    moved = elapsed = 0.0
+    for (t1, a), (t2, b) in zip(samples, samples[1:]):
+        shifts = [d for d in range(period) if all(b[x] == a[x - d] for x in range(period, len(a)))]
+        if len(shifts) == 1 and shifts[0] <= 8 and t2 - t1 < 0.1:
+            moved += shifts[0]
+            elapsed += t2 - t1
+    return moved / elapsed if elapsed > 0.5 else 0.0
+
+
+def loader_look(harness, display, frame, left, top):
+    """The real loader after a download: its installer already complete on
+    disk, so no progress came and the 100 % is the worker's final update."""
+    served = os.path.join(harness.download_root, "KovraInstallerD1.exe")
+    shutil.copyfile(harness.program("kovra-standin-installer.exe"), served)
+    final = os.path.join(harness.temp_dir, "KovraLoader.exe")
+    shutil.copyfile(served, final)
+    stamp = os.path.getmtime(served)
+    os.utime(final, (stamp, stamp))
+    loader = harness.start(harness.program("KovraLoader.exe"), KOVRA_STANDIN_SECONDS="8")
+
+    def probe(*args):
+        out = harness.run(harness.program("window_probe.exe"), args, timeout=90).stdout
+        return dict(line.partition("=")[::2] for line in out.decode("utf-8", "replace").splitlines())
+    hwnd = probe("find", "30000").get("hwnd")
+    deadline = time.time() + 30
+    while hwnd and probe("info", hwnd).get("marquee") != "1" and time.time() < deadline:
+        time.sleep(0.1)
+    time.sleep(0.5)  # past the fade-in
+    info = probe("info", hwnd) if hwnd else {}
+    check(info.get("marquee") == "1", "the loader switched to its installing look")
+    check(info.get("text") == "Загрузка браузера Ковра - 100%", "the window text at 100 %% (%r)" % info.get("text"))
+    _, _, rows = screenshot(display)
+    y = bar_row(rows, left, top)
+    check(y is not None, "the loader's stripe bar is on the screen")
+    if y is not None:
+        wrong = opaque_mismatches(rows, frame, left, top, (30, y - top - 4, 483, y - top + 5))
+        check(wrong == 0, "the loader shows the installing look and caption (%d opaque pixels differ)" % wrong)
+        speed = stripe_speed(bar_rows(display, left + 30, y, 453, 2.5))
+        print("stripes move at %.1f pixels a second" % speed)
+        check(40 <= speed <= 75, "the stripes move at about 62 pixels a second (%.1f)" % speed)
+    try:
+        check(loader.wait(timeout=60) == 1, "the loader ends with 1 after its installer")
+    except subprocess.TimeoutExpired:
+        loader.kill()
+        check(False, "the loader ends after its installer")
+    os.remove(served)
+
+
 def main():
     harness = Harness()
     display = harness.values["DISPLAY"]
@@ -247,6 +332,8 @@ def main():
             shown = [shot[y][left + 30 + x] for x in range(453)]
             shifts = [d for d in range(29) if all(shown[x] == built[x - d] for x in range(28, 453))]
             check(shifts, "the bar on the screen is the built bar with its stripes moved")
+
+    loader_look(harness, display, frame, left, top)
 
     for dpi in (144, 192):
         was = set_dpi(harness, dpi)

@@ -863,6 +863,18 @@ TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do n
     CHECK(DistinctAlphas(second.pushedAlphas) == expected);
 }
 
+TEST_CASE("the private messages, sent by anyone, carry nothing: no alpha, no task, no stripes")
+{
+    ShownDialog shown;
+    SkinTestDialog& dialog = shown.dialog;
+    CHECK(::SendMessageW(dialog.Window(), ::RegisterWindowMessageW(L"Kovra.LayeredSkinWindow.FadeStep"), 3, 0) == 255);
+    CHECK(dialog.Alpha() == 255);
+    // A pointer that is no task: nothing waits, nothing is called.
+    CHECK(::SendMessageW(dialog.Window(), ::RegisterWindowMessageW(L"Kovra.LayeredSkinWindow.RunTask"), 0, 0x10) == 1);
+    ::SendMessageW(dialog.bar.Window(), ::RegisterWindowMessageW(L"Kovra.SkinProgressBar.SwitchToStripes"), 0, 0);
+    CHECK_FALSE(dialog.bar.Marquee());
+}
+
 TEST_CASE("a window gone during its fade leaves the fade thread nothing to touch")
 {
     for (int round = 0; round < 3; ++round) {
