@@ -6,6 +6,10 @@
 
 constexpr UINT kDesignDpi = 96;
 
+// Windows scales from 100 % to 500 %. A value outside that came from no
+// monitor (any program can send the window a DPI) and is not taken.
+constexpr bool IsMonitorDpi(WPARAM dpi) { return dpi >= kDesignDpi && dpi <= 5 * kDesignDpi; }
+
 // length at dpi, halves rounded away from zero (as MulDiv does).
 int ScaleToDpi(int length, UINT dpi);
 SIZE ScaleToDpi(SIZE design, UINT dpi);

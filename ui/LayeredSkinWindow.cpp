@@ -226,7 +226,7 @@ void LayeredSkinWindow::PlaceControl(HWND control, const RECT& design)
 MessageResult LayeredSkinWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam)
 {
     const auto* proposed = reinterpret_cast<const RECT*>(lParam);
-    if (!LOWORD(wParam) || !proposed)
+    if (!IsMonitorDpi(LOWORD(wParam)) || !proposed)
         return NotHandled();
     dpi = LOWORD(wParam);
     // Where the platform proposes; the size it proposes is the one

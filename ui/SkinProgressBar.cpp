@@ -90,7 +90,7 @@ MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
                 SwitchHere();
             return Handled(0);
         }
-        if (message == ControlScaleMessage() && wParam) {
+        if (message == ControlScaleMessage() && IsMonitorDpi(wParam)) {
             dpi = static_cast<UINT>(wParam);
             stripWidth = 0; // tiles of another width
             return Handled(0);

@@ -31,8 +31,9 @@ public:
     void SwitchToStripes();
 
     bool Marquee() const { return marquee; }
-    // The stripe phase in the bar's pixels.
+    // The stripe phase and the tile's width in the bar's pixels.
     int Offset() const;
+    int TileWidth() const;
 
     // Paints the whole bar into dc.
     void PaintBar(HDC dc);
@@ -51,7 +52,6 @@ private:
     // copy from (no tile width, no memory).
     bool PaintStripes(HDC dc, int width, int height);
     bool BuildStrip(int width, int height, int tileWidth);
-    int TileWidth() const;
 
     ScaledPicture tile;
     // The strip for a bar of stripWidth x stripHeight; UI thread only.

@@ -873,6 +873,17 @@ TEST_CASE("the private messages, sent by anyone, carry nothing: no alpha, no tas
     CHECK(::SendMessageW(dialog.Window(), ::RegisterWindowMessageW(L"Kovra.LayeredSkinWindow.RunTask"), 0, 0x10) == 1);
     ::SendMessageW(dialog.bar.Window(), ::RegisterWindowMessageW(L"Kovra.SkinProgressBar.SwitchToStripes"), 0, 0);
     CHECK_FALSE(dialog.bar.Marquee());
+    // A DPI no monitor has: the window keeps its size, the bar its tiles.
+    RECT before = {}, after = {};
+    ::GetWindowRect(dialog.Window(), &before);
+    RECT proposed = {0, 0, 100000, 100000};
+    for (WORD dpi : {WORD(1), WORD(65535)})
+        ::SendMessageW(dialog.Window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&proposed));
+    ::GetWindowRect(dialog.Window(), &after);
+    CHECK(::EqualRect(&before, &after));
+    const int tileWidth = dialog.bar.TileWidth();
+    ::SendMessageW(dialog.bar.Window(), ::RegisterWindowMessageW(L"Kovra.ControlScale"), 100000, 0);
+    CHECK(dialog.bar.TileWidth() == tileWidth);
 }
 
 TEST_CASE("a window gone during its fade leaves the fade thread nothing to touch")
