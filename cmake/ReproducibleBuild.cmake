@@ -5,9 +5,14 @@
 # - The PE header's time stamp (and the check sum over it): ld writes the
 #   time of the link. Every link runs with SOURCE_DATE_EPOCH, which ld takes
 #   instead: KOVRA_SOURCE_DATE_EPOCH, the commit's time in a release
-#   (tools/release.sh), 0 otherwise.
+#   (tools/release.sh); by default $SOURCE_DATE_EPOCH at configure, or 0.
 # - The link-time optimiser's sections in the objects were named after a
 #   random number drawn per compile: each object seeds it with its own name.
+# - The import tables' layout, and with it every call through them: ld
+#   orders import sections of one name by the paths of their libraries, so
+#   the delay-import libraries of a build folder under /tmp came before the
+#   system's (/usr/...) and those of one under /work after them. They are
+#   found by a path relative to the link's folder (cmake/DelayLoad.cmake).
 # - The delay-import libraries' member and symbol names, which dlltool makes
 #   from the output path, carried the build folder: they are made from the
 #   bare file name (cmake/DelayLoad.cmake).
@@ -18,7 +23,12 @@
 #
 # Objects and archive members keep the order of the source lists; file globs
 # come sorted, and none of them feeds a link.
-set(KOVRA_SOURCE_DATE_EPOCH "0" CACHE STRING
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  set(epoch 0)
+endif()
+set(KOVRA_SOURCE_DATE_EPOCH "${epoch}" CACHE STRING
   "Time stamp written into the exes, in seconds since 1970 (a release: the commit's time)")
 if(NOT KOVRA_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$" OR KOVRA_SOURCE_DATE_EPOCH GREATER 4294967295)
   message(FATAL_ERROR "KOVRA_SOURCE_DATE_EPOCH \"${KOVRA_SOURCE_DATE_EPOCH}\" is not a time stamp (seconds since 1970)")
@@ -30,8 +40,8 @@ foreach(language C CXX)
   string(APPEND CMAKE_${language}_COMPILE_OBJECT " -frandom-seed=<OBJECT>")
 endforeach()
 
-# The build folder is often inside the source folder: GCC tries the map given
-# last first.
+# Sources by their path in the source folder, generated files as build/...
+# (also when the build folder lies inside the source folder).
 add_compile_options(
   "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
   "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/>")

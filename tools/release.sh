@@ -135,7 +135,7 @@ if [ $signing = no ]; then
 else
     # The signer's key pin, from the certificate (the key is only read by
     # osslsigncode and openssl, in place).
-    pass=()
+    pass=(-passin pass:)
     [ -z "$pass_file" ] || pass=(-passin "file:$pass_file")
     if [ -n "$pkcs12" ]; then
         signer=$(openssl pkcs12 -in "$pkcs12" -nokeys -clcerts "${pass[@]}")
@@ -159,8 +159,8 @@ else
 
     verify=(osslsigncode verify -in "$shipped")
     [ -z "$ca_file" ] || verify+=(-CAfile "$ca_file" -TSA-CAfile "$ca_file")
-    "${verify[@]}" > "$dist/verify.log" 2>&1 || {
-        cat "$dist/verify.log" >&2
+    verified=$("${verify[@]}" 2>&1) || {
+        printf '%s\n' "$verified" >&2
         fail "the signed exe does not verify"
     }
     # The signature is all that signing added.
