@@ -42,13 +42,25 @@ function(kovra_delay_load target dll)
   if(NOT old STREQUAL def)
     file(WRITE ${folder}/${dll}.def "${def}")
   endif()
-  execute_process(COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${folder}/${dll}.def
-                          --output-delaylib ${folder}/lib${dll}.a --dllname ${dll}.dll
-                  RESULT_VARIABLE failed)
+  # Run in the folder: dlltool names the library's members and symbols after
+  # the output path, which must not carry the build folder.
+  execute_process(COMMAND ${CMAKE_DLLTOOL} --kill-at --input-def ${dll}.def
+                          --output-delaylib lib${dll}.a --dllname ${dll}.dll
+                  WORKING_DIRECTORY ${folder} RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "kovra_delay_load: dlltool failed for ${dll}")
   endif()
-  target_link_directories(${target} BEFORE PRIVATE ${folder})
+  # ld orders import sections of the same name by the paths of their
+  # libraries: from an absolute path in the build folder these would land
+  # before or after the system's (/usr/...) by where the folder is. The path
+  # is given relative to the folder the link runs in (the target's; the top
+  # of the build with Ninja).
+  get_target_property(link_folder ${target} BINARY_DIR)
+  if(CMAKE_GENERATOR MATCHES "Ninja")
+    set(link_folder ${CMAKE_BINARY_DIR})
+  endif()
+  file(RELATIVE_PATH relative ${link_folder} ${folder})
+  target_link_options(${target} BEFORE PRIVATE "-L${relative}")
   target_link_libraries(${target} PRIVATE ${dll})
   target_link_options(${target} PRIVATE ${options})
 endfunction()
