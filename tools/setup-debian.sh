@@ -13,18 +13,30 @@ else
     as_root="sudo"
 fi
 
+# A mirror caught syncing fails an index now and then: try again a little
+# later, and go on with what was read (the install then says what it lacks).
+update_lists() {
+    for attempt in 1 2 3; do
+        $as_root apt-get update "$@" && return 0
+        [ $attempt = 3 ] || sleep 10
+    done
+    echo "setup: some package lists could not be read; going on with what there is" >&2
+}
+
 if [ "${1:-}" = emulation ]; then
     # qemu-user 10 from bookworm-backports: bookworm's own 7.2 takes about a
     # minute to start each 32-bit program. Without its recommends, since
     # qemu-user-binfmt would register the emulator for the whole machine.
-    sources=/etc/apt/sources.list.d/kovra-bookworm-backports.sources
-    if ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d; then
+    sources=$(grep -rls "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d 2>/dev/null | head -n 1)
+    if [ -z "$sources" ]; then
+        sources=/etc/apt/sources.list.d/kovra-bookworm-backports.sources
         echo "setup: adding bookworm-backports to the package sources"
         printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
             $as_root tee "$sources" >/dev/null
     fi
     echo "setup: installing qemu-user from bookworm-backports"
-    $as_root apt-get update
+    # Only the backports' index: the others were read by the first set-up.
+    update_lists -o Dir::Etc::sourcelist="$sources" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0
     DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
     exit 0
 fi
@@ -50,5 +62,5 @@ fi
 echo "setup: installing$missing"
 # The 32-bit Wine (wine32:i386) is what runs the 32-bit build.
 $as_root dpkg --add-architecture i386
-$as_root apt-get update
+update_lists
 DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends $missing
