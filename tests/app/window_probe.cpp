@@ -19,6 +19,10 @@
 //                                          without waiting, which it handles before
 //                                          any posted message
 //   window_probe short-path <path>         the path in its short (8.3) form
+//   window_probe hold-desktop              runs until ended, keeping Wine's desktop
+//                                          up: when the last program on it ends, its
+//                                          process leaves, and a program that starts
+//                                          meanwhile waits 12 s for it
 
 #include "common/UniqueHandle.h"
 
@@ -64,7 +68,9 @@ std::wstring AccessibleName(HWND control)
 {
     IAccessible* accessible = nullptr;
     BSTR name = nullptr;
-    if (SUCCEEDED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+    // __uuidof, not IID_IAccessible: MinGW's x86_64 oleacc library gives that
+    // name to an import thunk, whose bytes would be passed as the IID.
+    if (SUCCEEDED(::AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
                                                reinterpret_cast<void**>(&accessible)))) {
         VARIANT self{};
         self.vt = VT_I4; // lVal 0: CHILDID_SELF
@@ -176,6 +182,10 @@ int PostAll(HWND window, int count, wchar_t** triples)
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 2 && std::wcscmp(argv[1], L"hold-desktop") == 0) {
+        ::GetDesktopWindow();
+        ::Sleep(INFINITE);
+    }
     if (argc < 3)
         return 2;
     const std::wstring command = argv[1];
