@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Starts and stops what the tests run against, for one build folder.
 
-  harness.py start --state DIR --download-host H --stats-host H [--download-rate B]
+  harness.py start --state DIR --download-host H --stats-host H [--download-rate B] [--desktop-keeper EXE]
   harness.py stop  --state DIR
 
 start makes a fresh Wine prefix (Arial mapped to Liberation Sans), starts a
@@ -73,7 +73,7 @@ def stop(state):
     if os.path.exists(pids_file):
         with open(pids_file) as f:
             pids = json.load(f)
-        for name in ("scripted", "xvfb"):
+        for name in ("keeper", "scripted", "xvfb"):
             pid = pids.get(name)
             if pid:
                 try:
@@ -207,6 +207,14 @@ def start(args):
     subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True,
                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     step(["wine", "cmd", "/c", "exit"], env, timeout=120, start_new_session=True)
+    if args.desktop_keeper:
+        # Wine's desktop process leaves when the last program on the desktop
+        # ends, and a program started in that moment waits 12 s for it: one
+        # program stays for the whole run.
+        keeper = subprocess.Popen(["wine", args.desktop_keeper, "hold-desktop"], env=env, start_new_session=True,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pids["keeper"] = keeper.pid
+        remember(state, pids)
 
     users = os.path.join(prefix, "drive_c", "users")
     user_dirs = [d for d in os.listdir(users) if d.lower() != "public"]
@@ -249,6 +257,8 @@ def main():
     parser.add_argument("--state", required=True)
     parser.add_argument("--download-host", default="download.kovra.example")
     parser.add_argument("--stats-host", default="stat.kovra.example")
+    parser.add_argument("--desktop-keeper", help="a program of the build that keeps Wine's desktop up "
+                        "for the whole run (window_probe.exe: it is started with hold-desktop)")
     parser.add_argument("--download-rate", type=int, default=0,
                         help="bytes a second nginx sends of a download (0: no limit); the demo slows down to be seen")
     args = parser.parse_args()

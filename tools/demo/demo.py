@@ -69,7 +69,8 @@ class Demo:
     def start_servers(self):
         os.makedirs(self.state, exist_ok=True)
         started = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "harness", "harness.py"), "start",
-                                  "--state", self.state, "--download-rate", str(DOWNLOAD_RATE)])
+                                  "--state", self.state, "--download-rate", str(DOWNLOAD_RATE),
+                                  "--desktop-keeper", os.path.join(self.bin, "window_probe.exe")])
         if started.returncode != 0:
             # The harness has said why in one line and ended what it started.
             print("demo: stopped: the servers and Wine could not be started")
