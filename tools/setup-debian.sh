@@ -15,12 +15,41 @@ fi
 
 # A mirror caught syncing fails an index now and then: try again a little
 # later, and go on with what was read (the install then says what it lacks).
+# The suites whose index stayed unreadable are written to $unread_suites.
+unread_suites=""
 update_lists() {
+    errors=$(mktemp)
     for attempt in 1 2 3; do
-        $as_root apt-get update "$@" && return 0
+        if $as_root apt-get update "$@" 2>"$errors"; then
+            rm -f "$errors"
+            unread_suites=""
+            return 0
+        fi
+        cat "$errors" >&2
         [ $attempt = 3 ] || sleep 10
     done
+    unread_suites=$(sed -n 's|^E: Failed to fetch .*/dists/\([^/]*\)/.*|\1|p' "$errors" | sort -u)
+    rm -f "$errors"
     echo "setup: some package lists could not be read; going on with what there is" >&2
+}
+
+# One architecture's index of a suite missing (say bookworm-security's i386
+# list) leaves its amd64 packages newer than the i386 ones, and Multi-Arch
+# pairs such as wine's libraries must match: prefer the other suites then.
+install_packages() {
+    preferences=""
+    if [ -n "$unread_suites" ]; then
+        preferences=$(mktemp)
+        for suite in $unread_suites; do
+            echo "setup: $suite could not be read whole; installing from the other suites" >&2
+            printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite" >>"$preferences"
+        done
+        set -- -o Dir::Etc::Preferences="$preferences" "$@"
+    fi
+    status=0
+    DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends "$@" || status=$?
+    [ -z "$preferences" ] || rm -f "$preferences"
+    return $status
 }
 
 if [ "${1:-}" = emulation ]; then
@@ -37,7 +66,7 @@ if [ "${1:-}" = emulation ]; then
     echo "setup: installing qemu-user from bookworm-backports"
     # Only the backports' index: the others were read by the first set-up.
     update_lists -o Dir::Etc::sourcelist="$sources" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0
-    DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
+    install_packages -t bookworm-backports qemu-user
     exit 0
 fi
 
@@ -63,4 +92,4 @@ echo "setup: installing$missing"
 # The 32-bit Wine (wine32:i386) is what runs the 32-bit build.
 $as_root dpkg --add-architecture i386
 update_lists
-DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends $missing
+install_packages $missing
