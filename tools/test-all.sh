@@ -51,7 +51,7 @@ case "$route" in
         run_tests x86_64 x86_64 "the unit tests, under the 64-bit Wine" -L unit
         ;;
     x86_64)
-        run_tests i686 native "the static checks (no 32-bit program runs here)" -L static
+        run_tests i686 native "the static checks (no 32-bit program runs on this route)" -L static
         run_tests x86_64 x86_64 "every test, under the 64-bit Wine"
         ;;
 esac
