@@ -49,8 +49,9 @@ private:
     static unsigned __stdcall WorkerThread(void* dialog);
     // The whole job on the worker thread; its last act ends the dialog.
     void RunJob();
-    // Download attempts with their pauses, then the installing phase. False
-    // when the job must stop at once (a text page was answered).
+    // Download attempts with their pauses, then the installing phase; it
+    // returns early when the job must stop at once (a text page was
+    // answered, textPageAnswered) or the attempts ran out.
     void DownloadWorker();
     static bool OnDownloadEvent(void* context, int event, void* data);
     // The bar and the window text for doneBytes of totalBytes; the last
