@@ -66,7 +66,9 @@ if [ "${1:-}" = emulation ]; then
     echo "setup: installing qemu-user from bookworm-backports"
     # Only the backports' index: the others were read by the first set-up.
     update_lists -o Dir::Etc::sourcelist="$sources" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0
-    install_packages -t bookworm-backports qemu-user
+    # No suite preference here: qemu-user has no 32-bit half to match, and
+    # preferring others over an unread backports list would pick qemu 7.2.
+    DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
     exit 0
 fi
 
