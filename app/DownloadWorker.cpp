@@ -91,7 +91,7 @@ void LoaderDialog::UpdateProgress(bool waitUntilShown)
     if (!::IsWindow(window))
         return;
     HWND bar = progressBar.Window();
-    if (totalBytes == kUnknownTotal) {
+    if (totalBytes == kUnknownTotal && !waitUntilShown) {
         // No total: the bar steps on from where it stands, every chunk, and
         // no longer shows the text's percentage.
         const int position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
@@ -99,7 +99,9 @@ void LoaderDialog::UpdateProgress(bool waitUntilShown)
         shownPercent = -1;
         return;
     }
-    const int percent = ProgressPercent(doneBytes, totalBytes, 0);
+    // The last update comes once the file is whole: without a total, that
+    // is all of it too.
+    const int percent = totalBytes == kUnknownTotal ? 100 : ProgressPercent(doneBytes, totalBytes, 0);
     // An update that would show the same text and bar again is not rung at
     // all, and the others are posted: a message sent across threads waits
     // for the window to redraw, which would hold up the download.

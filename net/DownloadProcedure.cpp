@@ -206,7 +206,8 @@ bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place,
         if (!FollowGetRedirect(session, downloader.FindHeader(L"Location: "), hops, place, events))
             return false;
     }
-    if (facts.status / 100 != 2) {
+    // A 416 may say that everything asked for is on disk already.
+    if (facts.status / 100 != 2 && !(facts.status == 416 && offset > 0)) {
         events.Say(L"Sould be <2xx>");
         return false;
     }
@@ -214,7 +215,13 @@ bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place,
         ParseHttpDate(BoundedValue(downloader.FindHeader(L"Last-Modified: "), kLastModifiedCapacity).c_str());
     facts.contentLength = downloader.QueryNumber(get.get(), HTTP_QUERY_CONTENT_LENGTH);
     facts.range = ParseContentRange(downloader.FindHeader(L"Content-Range: bytes "));
+    facts.unsatisfiedTotal = ParseUnsatisfiedRange(downloader.FindHeader(L"Content-Range: bytes "));
     const TransferPlan transfer = PlanTransfer(head, offset, facts);
+    if (transfer.start == TransferStart::Complete) {
+        out->count = transfer.total;
+        out->time = transfer.time;
+        return true;
+    }
     if (transfer.start == TransferStart::BadRange) {
         events.Say(L"Unexpected Content-Range");
         return false;
@@ -231,11 +238,14 @@ bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place,
     // version: cut it now, so that a killed process leaves a clean prefix.
     int count = transfer.first;
     bool writeFailed = _chsize(file, count) != 0 || _lseek(file, count, SEEK_SET) != count;
+    bool readFailed = false;
     std::unique_ptr<char[]> buffer(new char[HttpDownloader::kChunkBytes]);
     while (!writeFailed) {
         DWORD received = 0;
-        if (!::InternetReadFile(get.get(), buffer.get(), HttpDownloader::kChunkBytes, &received))
-            received = 0;
+        if (!::InternetReadFile(get.get(), buffer.get(), HttpDownloader::kChunkBytes, &received)) {
+            readFailed = true;
+            break;
+        }
         if (received == 0)
             break;
         if (received > static_cast<DWORD>(INT_MAX - count)) {
@@ -258,15 +268,16 @@ bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place,
         }
     }
     out->count = count;
-    if (!writeFailed && transfer.total != kUnknownTotal && count == transfer.total)
+    // Without a size anywhere, a body that ended cleanly is the whole file; a
+    // stop asked for on a chunk cannot know it was the last.
+    const bool whole = transfer.total == kUnknownTotal ? !readFailed && !out->stop : count == transfer.total;
+    if (!writeFailed && whole)
         return true;
 
     _chsize(file, count);
     StampOpenFileTimes(file, out->time);
     if (writeFailed)
         events.Say(L"Error during writing tmp file");
-    else if (transfer.total == kUnknownTotal)
-        events.Say(L"File size unknown");
     else
         events.Say(L"Error during downloading, network error");
     return false;

@@ -54,6 +54,14 @@ ContentRange ParseContentRange(const wchar_t* value)
     return range;
 }
 
+int ParseUnsatisfiedRange(const wchar_t* value)
+{
+    if (value[0] != L'*' || value[1] != L'/' || value[2] < L'0' || value[2] > L'9')
+        return -1;
+    const long long total = ParseLeadingDigits(value + 2, INT_MAX);
+    return total <= INT_MAX ? static_cast<int>(total) : -1;
+}
+
 bool IsTextContentType(const wchar_t* value)
 {
     const std::wstring kept(value, std::wcslen(value) < kContentTypeCapacity ? std::wcslen(value) : kContentTypeCapacity - 1);

@@ -22,6 +22,9 @@ struct ContentRange {
     int total = -1;     // size of the whole file; -1 when "*" or missing
 };
 ContentRange ParseContentRange(const wchar_t* value);
+// The size in the value of a 416's "Content-Range: bytes */<size>"; -1 when
+// the value is not of that form.
+int ParseUnsatisfiedRange(const wchar_t* value);
 
 // "text/html" or "text/plain" in the first 127 characters (the capacity of
 // the value), letter case as written: "Text/HTML" is not text.

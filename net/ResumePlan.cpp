@@ -2,6 +2,8 @@
 
 #include "net/HttpDate.h"
 
+#include <climits>
+
 bool IsFinalFileCurrent(long long finalTime, long long finalSize, long long serverTime, int total)
 {
     return finalTime != kNoFileTime && serverTime != kInvalidTime && finalTime == serverTime && total > 0 &&
@@ -11,9 +13,20 @@ bool IsFinalFileCurrent(long long finalTime, long long finalSize, long long serv
 TempPlan PlanTempFile(long long tempTime, long long tempSize, long long serverTime, int total)
 {
     TempPlan plan;
+    if (tempTime == kNoFileTime || tempSize < 0 || serverTime == kInvalidTime || tempTime != serverTime ||
+        total == 0)
+        return plan;
+    if (total == kUnknownTotal) {
+        // The time alone vouches for the bytes; whether they are all there
+        // only the server can say, so the GET goes in any case.
+        if (tempSize > 0 && tempSize < INT_MAX) {
+            plan.offset = static_cast<int>(tempSize);
+            plan.start = TempStart::Resume;
+        }
+        return plan;
+    }
     // A longer file than the server's cannot hold this version's bytes.
-    if (tempTime == kNoFileTime || tempSize < 0 || serverTime == kInvalidTime || total <= 0 ||
-        tempTime != serverTime || tempSize > total)
+    if (total < 0 || tempSize > total)
         return plan;
     plan.offset = static_cast<int>(tempSize);
     plan.start = tempSize == total ? TempStart::Complete : TempStart::Resume;
@@ -41,6 +54,16 @@ TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get
     TransferPlan plan;
     const bool sameVersion = get.time == kInvalidTime || head.time == kInvalidTime || get.time == head.time;
     plan.time = get.time != kInvalidTime ? get.time : head.time;
+    if (get.status == 416) {
+        // Asked for what lies past the end, and the end is exactly where the
+        // file stops: an earlier run received every byte (no total told it).
+        const bool whole = offset > 0 && get.unsatisfiedTotal == offset && sameVersion &&
+                           (head.total == kUnknownTotal || head.total == offset);
+        plan.start = whole ? TransferStart::Complete : TransferStart::BadRange;
+        plan.first = whole ? offset : 0;
+        plan.total = whole ? offset : kUnknownTotal;
+        return plan;
+    }
 
     int announced = kUnknownTotal;
     if (get.status == 206) {
@@ -69,6 +92,10 @@ TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get
     }
     if (announced == kUnknownTotal && sameVersion)
         announced = head.total;
+    // "bytes 100-999/*" and no size anywhere else: the body asked for runs to
+    // the end of the file, so this is where the file ends.
+    if (announced == kUnknownTotal && get.status == 206 && get.range.last >= 0 && get.range.last < INT_MAX)
+        announced = get.range.last + 1;
     // A body that starts, or by its range ends, past the end of its file
     // cannot complete it (the range may name no size: "*" or 0).
     const bool endsPast = get.status == 206 && get.range.last >= announced;

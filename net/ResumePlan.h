@@ -7,8 +7,10 @@
 // so the time survives a killed process. A partial file is continued only
 // when that time equals the server's current one; the GET then carries
 // If-Range with the server's date, so a file changed in between comes back
-// whole (200) and writing starts again at 0. Without a Last-Modified time or
-// a total there is nothing to check a partial file against: it starts over.
+// whole (200) and writing starts again at 0. Without a Last-Modified time
+// there is nothing to check a partial file against: it starts over. Without
+// a total the time alone vouches for it, and only a body that ends cleanly
+// (or the server's own count of bytes) says when the file is whole.
 
 #include "net/HeaderLines.h"
 
@@ -44,10 +46,12 @@ struct GetFacts {
     long long time = -1;     // its own Last-Modified, or kInvalidTime
     int contentLength = 0;   // 0 when none
     ContentRange range;      // from "Content-Range: bytes "
+    int unsatisfiedTotal = -1; // of a 416: the size in "bytes */<size>", or -1
 };
 
 enum class TransferStart {
     Write,        // write the body from `first`
+    Complete,     // a 416 that names the size already on disk: nothing to write
     BadRange,     // a 206 past the offset or past the file's end, without
                   // Content-Range past 0, or whose range contradicts itself
                   // or the body's length
@@ -61,5 +65,6 @@ struct TransferPlan {
     long long time = -1;       // Last-Modified of the bytes being written
 };
 
-// offset: what the GET asked for ("Range: bytes=<offset>-").
+// offset: what the GET asked for ("Range: bytes=<offset>-"). The answer is a
+// 2xx, or a 416 (only Complete or BadRange come of that).
 TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get);

@@ -8,11 +8,13 @@
 // - a final file counts as present only with the server's valid time and its
 //   size equal to a known total;
 // - a temporary file is continued only when it holds bytes of this version
-//   (same valid time) and no more than the total;
+//   (same valid time) and no more than the total, or some bytes when there
+//   is no total;
 // - a transfer never leaves a gap (it starts at or before the offset asked
 //   for), never keeps bytes of another version (another time, or a 206 that
 //   names another size) before its start, and never starts or, as far as
-//   its range says, ends past the end of the file it is to complete.
+//   its range says, ends past the end of the file it is to complete; a 416
+//   completes only a file of the size it names, of this version.
 
 #include "net/HeaderLines.h"
 #include "net/HttpDate.h"
@@ -89,7 +91,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case TempStart::Resume:
     case TempStart::Complete:
         FUZZ_REQUIRE(tempTime != kNoFileTime && serverTime != kInvalidTime && tempTime == serverTime);
-        FUZZ_REQUIRE(total > 0 && temp.offset == tempSize && tempSize >= 0 && tempSize <= total);
+        FUZZ_REQUIRE(temp.offset == tempSize && tempSize >= 0);
+        if (total == kUnknownTotal) {
+            FUZZ_REQUIRE(temp.start == TempStart::Resume && tempSize > 0);
+            break;
+        }
+        FUZZ_REQUIRE(total > 0 && tempSize <= total);
         FUZZ_REQUIRE((temp.start == TempStart::Complete) == (tempSize == total));
         break;
     }
@@ -101,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int offset = in.ConsumeBool() ? temp.offset : PickInt(in, total) & INT_MAX;
     GetFacts get;
     get.status = in.ConsumeBool() ? 206 : (in.ConsumeBool() ? 200 : in.ConsumeIntegralInRange(200, 299));
+    if (in.ConsumeIntegralInRange(0, 7) == 0)
+        get.status = 416;
     get.time = in.ConsumeBool() ? head.time : PickTime(in);
     if (get.time == kNoFileTime)
         get.time = kInvalidTime;
@@ -108,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<uint8_t> rest = in.ConsumeRemainingBytes<uint8_t>();
     const std::wstring range = fuzz::UpToNul(fuzz::CodeUnits(rest.data(), rest.size()));
     get.range = ParseContentRange(range.c_str());
+    get.unsatisfiedTotal = ParseUnsatisfiedRange(range.c_str());
     fuzz::Show("Content-Range", range);
 
     const TransferPlan plan = PlanTransfer(head, offset, get);
@@ -117,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                            get.range.total != head.total;
     switch (plan.start) {
     case TransferStart::Write:
+        FUZZ_REQUIRE(get.status != 416);
         FUZZ_REQUIRE(plan.first >= 0 && plan.first <= offset);
         if (plan.first > 0)
             FUZZ_REQUIRE(get.status == 206 && !otherTime && !otherSize);
@@ -127,8 +138,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_REQUIRE(get.range.last >= plan.first && (plan.total == kUnknownTotal || get.range.last < plan.total));
         FUZZ_REQUIRE(plan.time == (get.time != kInvalidTime ? get.time : head.time));
         break;
+    case TransferStart::Complete:
+        FUZZ_REQUIRE(get.status == 416 && offset > 0 && !otherTime);
+        FUZZ_REQUIRE(get.unsatisfiedTotal == offset && plan.first == offset && plan.total == offset);
+        FUZZ_REQUIRE(head.total == kUnknownTotal || head.total == offset);
+        break;
     case TransferStart::BadRange:
-        FUZZ_REQUIRE(get.status == 206);
+        FUZZ_REQUIRE(get.status == 206 || get.status == 416);
         break;
     case TransferStart::VersionMoved:
         FUZZ_REQUIRE(get.status == 206 && get.range.first > 0 && (otherTime || otherSize));

@@ -21,6 +21,11 @@ Options:
   redirect=N    302 to the same path with redirect=N-1 (a chain of N redirects)
   ctype=TYPE    Content-Type (default application/octet-stream)
   length=TEXT   Content-Length text as given; "none" leaves the header out
+  unsized       no size anywhere: no Content-Length in any answer, a 206's
+                Content-Range names "*" as the size; bodies end with the
+                connection
+  chunked       bodies in chunks (Transfer-Encoding: chunked), no
+                Content-Length; a cut, reset or stall leaves out the last chunk
   lm=TEXT       Last-Modified text; "none" leaves it out (default: file mtime)
   norange       ignore Range, answer 200 with the whole file
   force206      answer 206 with Content-Range even without Range
@@ -324,7 +329,8 @@ class Handler(socketserver.BaseRequestHandler):
             if opts.get("force206") and status == 200:
                 status = 206
             if status == 206 and "crange" not in opts:
-                extra.append(("Content-Range", "bytes %d-%d/%d" % (start, max(end - 1, start), total)))
+                size = "*" if opts.get("unsized") else str(total)
+                extra.append(("Content-Range", "bytes %d-%d/%s" % (start, max(end - 1, start), size)))
         elif body is not None and "body" not in opts and status >= 300:
             body, start, end = b"", 0, 0
         if "crange" in opts:
@@ -338,7 +344,12 @@ class Handler(socketserver.BaseRequestHandler):
                  "Server: kovra-scripted"]
         lines.append("Content-Type: %s" % opts.get("ctype", "application/octet-stream"))
         length_text = opts.get("length")
-        if length_text is None:
+        chunked = bool(opts.get("chunked")) and method != "HEAD" and status not in (204, 304)
+        if opts.get("chunked"):
+            lines.append("Transfer-Encoding: chunked")
+        elif opts.get("unsized"):
+            length_text = "none"
+        elif length_text is None:
             lines.append("Content-Length: %d" % len(payload))
         elif length_text != "none":
             lines.append("Content-Length: %s" % length_text)
@@ -365,7 +376,7 @@ class Handler(socketserver.BaseRequestHandler):
 
         if method == "HEAD":
             return status, 0, not close
-        sent = self.send_body(payload, opts, header_map)
+        sent = self.send_body(payload, opts, header_map, chunked)
         if sent is None:
             return status, int(opts["reset"]), False
         finished = sent == len(payload)
@@ -388,7 +399,7 @@ class Handler(socketserver.BaseRequestHandler):
         self.reader.close()
         self.request.close()
 
-    def send_body(self, payload, opts, header_map):
+    def send_body(self, payload, opts, header_map, chunked=False):
         """Bytes of the body written; None when the connection was reset."""
         limit = len(payload)
         stop_kind = None
@@ -405,12 +416,17 @@ class Handler(socketserver.BaseRequestHandler):
         view = memoryview(payload)
         while sent < limit:
             n = min(chunk, limit - sent)
-            self.request.sendall(view[sent:sent + n])
+            if chunked:
+                self.request.sendall(b"%x\r\n" % n + bytes(view[sent:sent + n]) + b"\r\n")
+            else:
+                self.request.sendall(view[sent:sent + n])
             sent += n
             if rate:
                 ahead = sent / rate - (time.time() - began)
                 if ahead > 0:
                     time.sleep(ahead)
+        if chunked and (stop_kind is None or sent == len(payload)):
+            self.request.sendall(b"0\r\n\r\n")
         if stop_kind == "reset":
             self.abort(sent, header_map)
             return None

@@ -176,7 +176,7 @@ TEST_SUITE("mends")
         }
     }
 
-    TEST_CASE("a HEAD without a usable size: the GET's size decides, and no size means no file")
+    TEST_CASE("a HEAD without a usable size: the GET's size decides, or else the body's clean end")
     {
         const std::wstring folder = nettest::FreshFolder(L"nosize");
         const std::string bytes = nettest::MakeBytes(70000, 83);
@@ -207,7 +207,8 @@ TEST_SUITE("mends")
             CHECK_FALSE(nettest::Exists(final + L".dul!"));
         }
 
-        // A partial file cannot be judged without the size: it starts over.
+        // Without the size, a partial file of this version is continued: its
+        // time vouches for its bytes, and the range answer ends it.
         ::DeleteFileW(final.c_str());
         harness::ServerLog log("scripted");
         EventLog stopped;
@@ -221,16 +222,59 @@ TEST_SUITE("mends")
         CHECK(harness::ReadWholeFile(final) == bytes);
         const auto requests = nettest::RequestsFor(log, "/nosize.bin", 4);
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
-        CHECK(requests[3].Header("Range") == "bytes=0-");
+        CHECK(requests[3].Header("Range") == "bytes=20480-");
+        CHECK(restarted.FirstProgress() > 20480);
 
-        // Neither answer has a size: however much came, it is not renamed.
+        // No size anywhere: a body that ends cleanly, with the connection or
+        // with its last chunk, is the whole file.
+        for (const wchar_t* how : {L"unsized;norange", L"chunked;norange", L"chunked;unsized"}) {
+            CAPTURE(Narrow(how));
+            ::DeleteFileW(final.c_str());
+            EventLog unknown;
+            CHECK(Fetch(nettest::ScriptedUrl(std::wstring(L"/x/") + how + L"/nosize.bin"), folder, unknown) == Ok);
+            CHECK(unknown.Summary() == "FileName:nosize.bin TotalSize:-1 Progress*7 Completed");
+            CHECK(harness::ReadWholeFile(final) == bytes);
+            CHECK(GetFileModificationTime(final.c_str()) == stamp);
+            CHECK_FALSE(nettest::Exists(final + L".dul!"));
+        }
+
+        // Cut without a size: the range the server names ends the file, so
+        // the cut is seen, and the next call fetches only what is missing.
+        for (const char* how : {"\"unsized\": true", "\"chunked\": true, \"unsized\": true"}) {
+            CAPTURE(how);
+            ::DeleteFileW(final.c_str());
+            const std::string answer = std::string("{") + how + "}";
+            REQUIRE(harness::ScriptPath(R"({"path": "/nosize.bin", "steps": [{"method": "GET", "cut": 30000, )" +
+                                        std::string(how) + R"(}], "default": )" + answer + "}"));
+            harness::ServerLog cutLog("scripted");
+            EventLog cut;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, cut) == Failed);
+            CHECK(cut.LastMessage() == L"Error during downloading, network error");
+            REQUIRE(nettest::SizeOf(final + L".dul!") == 30000);
+            EventLog rest;
+            CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, rest) == Ok);
+            CHECK(rest.Summary() == "FileName:nosize.bin TotalSize:-1 Progress*4 Completed");
+            CHECK(harness::ReadWholeFile(final) == bytes);
+            const auto gets = nettest::RequestsFor(cutLog, "/nosize.bin", 4);
+            REQUIRE(nettest::Methods(gets) == "HEAD GET HEAD GET");
+            CHECK(gets[3].Header("Range") == "bytes=30000-");
+            CHECK(gets[1].bodyBytesSent + gets[3].bodyBytesSent == static_cast<long long>(bytes.size()));
+        }
+
+        // Every byte was there when a run ended before the rename: the range
+        // past the end is refused with the size of what is on disk.
         ::DeleteFileW(final.c_str());
-        EventLog unknown;
-        CHECK(Fetch(nettest::ScriptedUrl(L"/x/length=none;norange/nosize.bin"), folder, unknown) == Failed);
-        CHECK(unknown.LastMessage() == L"File size unknown");
-        CHECK(unknown.LastProgress() == 70000);
-        CHECK_FALSE(nettest::Exists(final));
-        CHECK(nettest::IsHidden(final + L".dul!"));
+        REQUIRE(harness::WriteWholeFile(final + L".dul!", bytes));
+        REQUIRE(StampFileTimes((final + L".dul!").c_str(), stamp));
+        REQUIRE(harness::ScriptPath(R"({"path": "/nosize.bin", "default": {"unsized": true}})"));
+        harness::ServerLog wholeLog("scripted");
+        EventLog whole;
+        CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, whole) == Ok);
+        CHECK(whole.Summary() == "FileName:nosize.bin TotalSize:-1 Completed");
+        CHECK(harness::ReadWholeFile(final) == bytes);
+        const auto past = nettest::RequestsFor(wholeLog, "/nosize.bin", 2);
+        REQUIRE(nettest::Methods(past) == "HEAD GET");
+        CHECK(past[1].status == 416);
         harness::ResetScripts();
     }
 

@@ -353,20 +353,23 @@ TEST_SUITE("headers")
             int first;
             int last;
             int total;
+            int unsatisfied; // the size a 416 names
         } rows[] = {
-            {L"100-999/1000", true, 100, 999, 1000},
-            {L"0-0/1", true, 0, 0, 1},
-            {L"100-999/*", true, 100, 999, -1},
-            {L"100-999", true, 100, 999, -1},
-            {L"5-9/99999999999", true, 5, 9, -1},
-            {L"100/1000", true, 100, -1, 1000},
-            {L"100-/1000", true, 100, -1, 1000},
-            {L"0-99999999999/5", true, 0, -1, 5},
-            {L"*/1000", false, 0, -1, -1},
-            {L"abc", false, 0, -1, -1},
-            {L"", false, 0, -1, -1},
-            {L" 100-999/1000", false, 0, -1, -1},
-            {L"99999999999-9/10", false, 0, -1, -1},
+            {L"100-999/1000", true, 100, 999, 1000, -1},
+            {L"0-0/1", true, 0, 0, 1, -1},
+            {L"100-999/*", true, 100, 999, -1, -1},
+            {L"100-999", true, 100, 999, -1, -1},
+            {L"5-9/99999999999", true, 5, 9, -1, -1},
+            {L"100/1000", true, 100, -1, 1000, -1},
+            {L"100-/1000", true, 100, -1, 1000, -1},
+            {L"0-99999999999/5", true, 0, -1, 5, -1},
+            {L"*/1000", false, 0, -1, -1, 1000},
+            {L"abc", false, 0, -1, -1, -1},
+            {L"", false, 0, -1, -1, -1},
+            {L" 100-999/1000", false, 0, -1, -1, -1},
+            {L"99999999999-9/10", false, 0, -1, -1, -1},
+            {L"*/99999999999", false, 0, -1, -1, -1},
+            {L"*/", false, 0, -1, -1, -1},
         };
         for (const Row& row : rows) {
             CAPTURE(Narrow(row.text));
@@ -375,6 +378,7 @@ TEST_SUITE("headers")
             CHECK(range.first == row.first);
             CHECK(range.last == row.last);
             CHECK(range.total == row.total);
+            CHECK(ParseUnsatisfiedRange(row.text) == row.unsatisfied);
         }
     }
 
@@ -478,8 +482,10 @@ TEST_SUITE("plans")
             {t + 5, 2000, t, 1000, TempStart::Create, 0},             // another, larger version
             {t, 300, kInvalidTime, 1000, TempStart::Create, 0},       // no Last-Modified: nothing to check
             {kInvalidTime, 300, kInvalidTime, 1000, TempStart::Create, 0},
-            {t, 300, t, kUnknownTotal, TempStart::Create, 0},         // no size: cannot tell complete
+            {t, 300, t, kUnknownTotal, TempStart::Resume, 300},       // no size: the time vouches, the GET ends it
             {t, 0, t, kUnknownTotal, TempStart::Create, 0},
+            {t - 1, 300, t, kUnknownTotal, TempStart::Create, 0},     // no size, another version
+            {t, 300, kInvalidTime, kUnknownTotal, TempStart::Create, 0},
         };
         for (const Row& row : rows) {
             CAPTURE(row.tempTime - t);
@@ -503,6 +509,7 @@ TEST_SUITE("plans")
             facts.time = time;
             facts.contentLength = length;
             facts.range = ParseContentRange(range);
+            facts.unsatisfiedTotal = ParseUnsatisfiedRange(range);
             return facts;
         };
         struct Row {
@@ -556,12 +563,23 @@ TEST_SUITE("plans")
              TransferStart::BadRange, 0, -1, a},
             {"206 ending at the HEAD's total", head, 300, get(206, a, 0, L"300-999/*"), TransferStart::Write, 300,
              1000, a},
+            // No size anywhere: the end of an open range is the file's end.
+            {"206 naming no size after a HEAD without one", HeadFacts{a, kUnknownTotal}, 300,
+             get(206, a, 0, L"300-999/*"), TransferStart::Write, 300, 1000, a},
+            {"416: every byte is on disk already", HeadFacts{a, kUnknownTotal}, 1000, get(416, a, 0, L"*/1000"),
+             TransferStart::Complete, 1000, 1000, a},
+            {"416 naming another size", HeadFacts{a, kUnknownTotal}, 1000, get(416, a, 0, L"*/1200"),
+             TransferStart::BadRange, 0, -1, a},
+            {"416 of another version", HeadFacts{a, kUnknownTotal}, 1000, get(416, b, 0, L"*/1000"),
+             TransferStart::BadRange, 0, -1, b},
+            {"416 without a size", HeadFacts{a, kUnknownTotal}, 1000, get(416, a, 0, L""), TransferStart::BadRange, 0,
+             -1, a},
         };
         for (const Row& row : rows) {
             CAPTURE(row.what);
             const TransferPlan plan = PlanTransfer(row.head, row.offset, row.answer);
             CHECK(static_cast<int>(plan.start) == static_cast<int>(row.start));
-            if (plan.start == TransferStart::Write) {
+            if (plan.start == TransferStart::Write || plan.start == TransferStart::Complete) {
                 CHECK(plan.first == row.first);
                 CHECK(plan.total == row.total);
                 CHECK(plan.time == row.time);
