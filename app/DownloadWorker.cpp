@@ -4,6 +4,7 @@
 #include "app/ProgressText.h"
 #include "app/RetrySchedule.h"
 #include "app/TextPageUrl.h"
+#include "common/ComApartment.h"
 #include "stats/StatsReporter.h"
 
 #include <commctrl.h>
@@ -12,11 +13,29 @@
 namespace {
 
 const DWORD kFullBarPauseMs = 100;
+const int kMaxProxyPrompts = 3;
+
+// Opens a page the server showed in place of the installer in the user's
+// browser. The loader ends right after: the launch must be complete before
+// this returns, which only ShellExecuteEx can be asked for.
+void OpenInBrowser(const wchar_t* url)
+{
+    SHELLEXECUTEINFOW open{};
+    open.cbSize = sizeof open;
+    open.fMask = SEE_MASK_NOASYNC;
+    open.lpVerb = L"open";
+    open.lpFile = url;
+    open.nShow = SW_SHOWDEFAULT;
+    ::ShellExecuteExW(&open);
+}
 
 } // namespace
 
 unsigned __stdcall LoaderDialog::WorkerThread(void* dialog)
 {
+    // The shell may hand ShellExecuteEx to COM-based handlers, so the thread
+    // that calls it initialises COM: apartment-threaded, OLE1 DDE off.
+    const ComApartment apartment(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (dialog)
         static_cast<LoaderDialog*>(dialog)->RunJob();
     return 0;
@@ -76,9 +95,14 @@ bool LoaderDialog::OnDownloadEvent(void* context, int event, void* data)
         // ever handed to the shell.
         const wchar_t* url = static_cast<const wchar_t*>(data);
         if (IsWebPageUrl(url))
-            ::ShellExecuteW(nullptr, L"open", url, nullptr, nullptr, SW_SHOWDEFAULT);
+            OpenInBrowser(url);
         self->textPageAnswered = true;
         return false;
+    }
+    case DownloadEvent::ProxyAuthRequired: {
+        ProxyChallenge* challenge = static_cast<ProxyChallenge*>(data);
+        challenge->sendAgain = self->AskForProxyCredentials(challenge->request);
+        return true;
     }
     default:
         return true;
@@ -128,4 +152,29 @@ void LoaderDialog::ShowInstallingLook()
         caption = kInstallingCaption;
     };
     RunOnWindowThread(handOver);
+}
+
+bool LoaderDialog::AskForProxyCredentials(HINTERNET request)
+{
+    // Asked again only when the proxy refused what was typed, three times
+    // at most; never again after a cancel.
+    if (proxyPromptCancelled || proxyPrompts >= kMaxProxyPrompts)
+        return false;
+    ++proxyPrompts;
+    DWORD answer = ERROR_CANCELLED;
+    // The system's own prompt, owned by the loader's window: a window is
+    // made on its owner's thread, whose loop then runs the prompt's. The
+    // request waits here meanwhile, so only that thread uses it.
+    auto prompt = [this, request, &answer] {
+        answer = ::InternetErrorDlg(Window(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                                    FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
+                                        FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
+                                    nullptr);
+    };
+    // Only "send it again" counts as typed (Windows answers a cancel with
+    // ERROR_CANCELLED, Wine with 0).
+    if (RunOnWindowThread(prompt) && answer == ERROR_INTERNET_FORCE_RETRY)
+        return true;
+    proxyPromptCancelled = true;
+    return false;
 }

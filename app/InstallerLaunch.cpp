@@ -3,6 +3,7 @@
 #include "app/InstallerSignature.h"
 #include "app/WorkingPaths.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -25,6 +26,17 @@ UniqueFileHandle HoldInstaller(const std::wstring& path, DWORD& error)
             return file;
         ::Sleep(kHoldRetryMs);
     }
+}
+
+// Waits for handle for as long as it takes. This thread is a COM apartment
+// and the shell may have made windows on it: the COM wait keeps handling the
+// messages sent to it meanwhile, where a plain wait would hold up every
+// program that broadcasts one.
+void WaitInApartment(HANDLE handle)
+{
+    DWORD index = 0;
+    if (FAILED(::CoWaitForMultipleHandles(0, INFINITE, 1, &handle, &index)))
+        ::WaitForSingleObject(handle, INFINITE);
 }
 
 } // namespace
@@ -61,7 +73,8 @@ int LoaderDialog::RunInstaller()
     launch.cbSize = sizeof launch;
     // No error box of the shell's: nobody may be there to close it, and the
     // job would wait for it for ever. A refused launch reports its code.
-    launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    // No asynchronous hand-over either: this thread waits for what started.
+    launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
     launch.lpVerb = L"open";
     launch.lpFile = targetPath.c_str();
     launch.lpParameters = L"--no-gui --only-kovra-icon";
@@ -76,7 +89,7 @@ int LoaderDialog::RunInstaller()
 
     UniqueKernelHandle process(launch.hProcess);
     if (process)
-        ::WaitForSingleObject(process.get(), INFINITE);
+        WaitInApartment(process.get());
     ::DeleteFileW(targetPath.c_str());
     DWORD exitCode = 0;
     if (process && !::GetExitCodeProcess(process.get(), &exitCode))

@@ -54,8 +54,12 @@ private:
     // answered, textPageAnswered) or the attempts ran out.
     void DownloadWorker();
     static bool OnDownloadEvent(void* context, int event, void* data);
+    // The system's prompt for the proxy's credentials, for a request the
+    // proxy refused; true when the request is to go again with them.
+    bool AskForProxyCredentials(HINTERNET request);
     // The bar and the window text for doneBytes of totalBytes; the last
-    // update waits until the window shows it.
+    // update, once the file is whole, shows 100 % also without a total and
+    // waits until the window shows it.
     void UpdateProgress(bool waitUntilShown = false);
     // On the window's thread: the window text and the bar for a percentage.
     void ShowProgress(int percent);
@@ -84,4 +88,6 @@ private:
     int shownPercent = -1;
     bool textPageAnswered = false;
     int installerReruns = 0;
+    int proxyPrompts = 0;
+    bool proxyPromptCancelled = false;
 };

@@ -14,6 +14,7 @@
 #include "stats/StatsReporter.h"
 
 #include "common/DecimalText.h"
+#include "common/ProxyCredentials.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -77,14 +78,48 @@ HINTERNET OpenRequest(HINTERNET connection, const wchar_t* verb, const std::wstr
     return request;
 }
 
-// Sends a request; false only when the platform reports an error. A failed
-// send with no error code is taken as sent.
-bool Send(HINTERNET request, const std::wstring& headers)
+// The request's status, 0 when it has none.
+DWORD StatusOf(HINTERNET request)
 {
-    if (::HttpSendRequestW(request, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
-                           nullptr, 0))
-        return true;
-    return ::GetLastError() == 0;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return 0;
+    return status;
+}
+
+// Reads and drops what is left of an answer, so that the same request can go
+// again on its connection.
+void DiscardBody(HINTERNET request)
+{
+    char sink[4096];
+    DWORD received = 0;
+    for (int reads = 0; reads < 256; ++reads)
+        if (!::InternetReadFile(request, sink, sizeof sink, &received) || received == 0)
+            return;
+}
+
+// Sends a request; false only when the platform reports an error. A failed
+// send with no error code is taken as sent. A proxy that asks who we are
+// (407) is answered with what the user types, when the caller asks for it:
+// the request then goes again, as often as the caller lets it.
+bool Send(HINTERNET request, const std::wstring& headers, const Events& events)
+{
+    // Credentials the proxy took earlier in the run, from any session.
+    PresentProxyCredentials(request);
+    for (bool typed = false;; typed = true) {
+        if (!::HttpSendRequestW(request, headers.empty() ? nullptr : headers.c_str(),
+                                static_cast<DWORD>(headers.size()), nullptr, 0))
+            return ::GetLastError() == 0;
+        ProxyChallenge challenge = {request, false};
+        if (StatusOf(request) == HTTP_STATUS_PROXY_AUTH_REQ)
+            events.Send(ProxyAuthRequired, &challenge);
+        else if (typed)
+            RememberProxyCredentials(request);
+        if (!challenge.sendAgain)
+            return true;
+        DiscardBody(request);
+    }
 }
 
 // The whole file followed by one zero byte; null when it cannot be read.
@@ -195,7 +230,7 @@ bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place,
     GetFacts facts;
     for (int hops = 0;; ++hops) {
         get.reset(OpenRequest(place.connection, L"GET", place.object, place.flags));
-        if (!get || !Send(get.get(), requestHeaders))
+        if (!get || !Send(get.get(), requestHeaders, events))
             return false;
         downloader.FetchHeaders(get.get());
         downloader.PrintHeaders();
@@ -338,7 +373,7 @@ int HttpDownloader::DownloadOne(const wchar_t* url, const wchar_t* target, Downl
     bool text = false;
     {
         InternetHandle request(OpenRequest(connection.get(), L"HEAD", object, flags));
-        if (!request || !Send(request.get(), std::wstring()))
+        if (!request || !Send(request.get(), std::wstring(), events))
             return HeadNotSent;
         FetchHeaders(request.get());
         PrintHeaders();

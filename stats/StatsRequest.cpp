@@ -1,6 +1,7 @@
 #include "stats/StatsRequest.h"
 
 #include "FixedHosts.h"
+#include "common/ProxyCredentials.h"
 #include "common/UniqueInternetHandle.h"
 #include "stats/ClientIdStore.h"
 #include "stats/StatsUrl.h"
@@ -55,18 +56,21 @@ void StatsRequest::Send()
                                                   nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection)
         return;
-    const std::wstring origin = std::wstring(L"http://") + KOVRA_STATS_HOST;
-    const std::wstring object = url_.substr(origin.size());
+    // The URL after "http://" and the host: path and query.
+    const wchar_t* object = url_.c_str() + (sizeof(L"http://" KOVRA_STATS_HOST) / sizeof(wchar_t) - 1);
     LPCWSTR acceptTypes[] = {L"*/*", nullptr};
     // Never a copy of the answer in the user's internet cache: the loader
     // writes nothing outside its download, and the answer is not read.
-    UniqueHInternet request(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, acceptTypes,
+    UniqueHInternet request(::HttpOpenRequestW(connection.get(), L"GET", object, nullptr, nullptr, acceptTypes,
                                                INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
     if (!request)
         return;
     SetNumberOption(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
     SetNumberOption(request.get(), INTERNET_OPTION_SEND_TIMEOUT, kReceiveTimeoutMs);
     SetNumberOption(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+    // An event never asks the user anything: only what the proxy took from
+    // the user earlier in the run gets it through a proxy that wants a login.
+    PresentProxyCredentials(request.get());
 
     // Any answer counts as delivered: the status and the body are not read.
     if (::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0))

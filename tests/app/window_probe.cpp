@@ -18,6 +18,11 @@
 //   window_probe flood <hwnd> <ms>         keeps the window busy with messages sent
 //                                          without waiting, which it handles before
 //                                          any posted message
+//   window_probe prompt <timeoutMs>        a dialog owned by the loader window, once
+//                                          shown: its handle, title, owner, and the
+//                                          screen rectangles of the system's proxy
+//                                          password prompt's user and password
+//                                          fields and its OK and Cancel buttons
 //   window_probe short-path <path>         the path in its short (8.3) form
 //   window_probe hold-desktop              runs until ended, keeping Wine's desktop
 //                                          up: when the last program on it ends, its
@@ -125,6 +130,29 @@ BOOL CALLBACK FindLayered(HWND window, LPARAM found)
     return TRUE;
 }
 
+BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM found)
+{
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    HWND owner = ::GetWindow(window, GW_OWNER);
+    HWND loader = nullptr;
+    if (owner)
+        FindLoader(owner, reinterpret_cast<LPARAM>(&loader));
+    if (std::wcscmp(className, L"#32770") == 0 && loader == owner && owner && ::IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void PrintScreenRect(const char* name, HWND window)
+{
+    RECT rect{};
+    if (window)
+        ::GetWindowRect(window, &rect);
+    std::printf("%s=%ld,%ld,%ld,%ld\n", name, rect.left, rect.top, rect.right, rect.bottom);
+}
+
 unsigned long long UnixMilliseconds()
 {
     FILETIME now{};
@@ -228,6 +256,27 @@ int wmain(int argc, wchar_t** argv)
                 return 1;
             ::Sleep(50);
         }
+    }
+    if (command == L"prompt") {
+        const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
+        do {
+            HWND found = nullptr;
+            ::EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&found));
+            if (found) {
+                std::printf("hwnd=%llu\nowner=%llu\ntitle=%s\n",
+                            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(found)),
+                            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(::GetWindow(found, GW_OWNER))),
+                            Utf8(WindowText(found)).c_str());
+                // The fields of WinINet's proxy password prompt.
+                PrintScreenRect("user", ::GetDlgItem(found, 0x403));
+                PrintScreenRect("password", ::GetDlgItem(found, 0x404));
+                PrintScreenRect("ok", ::GetDlgItem(found, IDOK));
+                PrintScreenRect("cancel", ::GetDlgItem(found, IDCANCEL));
+                return 0;
+            }
+            ::Sleep(50);
+        } while (::GetTickCount64() < deadline);
+        return 1;
     }
     if (command == L"short-path") {
         wchar_t path[32768];

@@ -1,0 +1,54 @@
+#pragma once
+// The proxy's user name and password as the user typed them and the proxy
+// took them, kept for the rest of the run. WinINet keeps typed credentials
+// with the session they were typed for; the statistics open a session of
+// their own for every request, so every request presents them itself.
+
+#include "common/SrwLock.h"
+#include "common/UniqueInternetHandle.h"
+
+#include <cwchar>
+
+namespace proxy_credentials {
+
+// Room for the longest names and passwords the system's prompt takes
+// (CREDUI_MAX_USERNAME_LENGTH, CREDUI_MAX_PASSWORD_LENGTH), terminator
+// included. Plain arrays: the store is ready before any code runs.
+const DWORD kUserChars = 514;
+const DWORD kPasswordChars = 257;
+
+struct Store {
+    SRWLOCK lock;
+    wchar_t user[kUserChars];
+    wchar_t password[kPasswordChars];
+};
+
+inline Store store = {SRWLOCK_INIT, {}, {}};
+
+} // namespace proxy_credentials
+
+// Keeps what the user typed for request, once the proxy has let it through.
+inline void RememberProxyCredentials(HINTERNET request)
+{
+    using namespace proxy_credentials;
+    const SrwExclusive held(store.lock);
+    DWORD bytes = sizeof store.user;
+    if (!::InternetQueryOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user, &bytes))
+        store.user[0] = L'\0';
+    bytes = sizeof store.password;
+    if (!::InternetQueryOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password, &bytes))
+        store.password[0] = L'\0';
+}
+
+// Gives request what the proxy took earlier in the run, if anything; WinINet
+// answers the proxy's 407 with it by itself.
+inline void PresentProxyCredentials(HINTERNET request)
+{
+    using namespace proxy_credentials;
+    const SrwShared held(store.lock);
+    if (!store.user[0])
+        return;
+    // String options take their length in characters.
+    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user, static_cast<DWORD>(std::wcslen(store.user)));
+    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password, static_cast<DWORD>(std::wcslen(store.password)));
+}
