@@ -633,6 +633,47 @@ class LoaderTest(unittest.TestCase):
         self.assertTrue(any(bar > 40 and text.endswith(" 40%") for text, bar in seen), seen)
         self.assertEqual(seen[-1], (TITLE + " - 80%", 80), seen)
 
+    def test_body_without_a_length_installs_once(self):
+        # No size anywhere: a body that ends with its connection, a chunked
+        # one, and one cut with only "bytes 0-N/*" to go by, which the next
+        # attempt continues. Each byte comes once, and the file that runs is
+        # the server's.
+        data = installer_bytes(300000)
+        self.serve(data, where="scripted")
+        sized = {"unsized": True}
+        cases = {"closed": ([], {"unsized": True, "norange": True}, ["bytes=0-"]),
+                 "chunked": ([], {"chunked": True, "norange": True}, ["bytes=0-"]),
+                 "cut": ([dict(sized, method="GET", cut=120000)], sized, ["bytes=0-", "bytes=120000-"])}
+        for case, (steps, answer, ranges) in cases.items():
+            with self.subTest(case=case):
+                self.scripted.mark()
+                self.clean_temp()
+                H.script(INSTALLER, steps=steps, default=answer)
+                record = self.record + "." + case
+                code, _ = self.run_loader(**self.loader_env(scripted=True, KOVRA_STANDIN_RECORD=H.windows_path(record)))
+                self.assertEqual(code, 1)
+                gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+                self.assertEqual([e.header("Range") for e in gets], ranges)
+                self.assertEqual(sum(e.sent for e in gets), len(data), [(e.header("Range"), e.sent) for e in gets])
+                self.assertEqual([run["sha256"] for run in read_record(record)], [sha256(data)])
+                self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
+                self.assertEqual([n for n in os.listdir(H.temp_dir) if n.startswith("KovraLoader")], [])
+
+    def test_without_a_total_the_bar_steps_then_shows_100_before_installing(self):
+        self.serve(installer_bytes(400000), where="scripted")
+        H.script(INSTALLER, default={"chunked": True, "norange": True, "rate": 40000})
+        loader = self.start_loader(**self.loader_env(scripted=True, seconds=3))
+        seen = self.watch(self.find_window(), 25000, look=True)
+        self.assertEqual(loader.wait(timeout=120), 1)
+        before = [(text, bar) for text, bar, stripes in seen if not stripes]
+        looks = [text for text, _, stripes in seen if stripes]
+        self.assertTrue(looks, seen)
+        self.assertEqual(set(looks), {TITLE + " - 100%"}, seen)
+        self.assertEqual(before[-1], (TITLE + " - 100%", 100), seen)
+        stepping = [bar for text, bar in before[:-1] if bar > 0]
+        self.assertGreater(len(stepping), 3, seen)
+        self.assertEqual({text for text, _ in before[:-1]}, {""}, "no percentage while there is no total")
+
     def test_unknown_total_steps_the_bar_by_5(self):
         # 20 s of transfer: the look below fits well inside it, however slow
         # the machine.
