@@ -650,6 +650,8 @@ class LoaderTest(unittest.TestCase):
                 self.clean_temp()
                 H.script(INSTALLER, steps=steps, default=answer)
                 record = self.record + "." + case
+                if os.path.exists(record):
+                    os.remove(record)
                 code, _ = self.run_loader(**self.loader_env(scripted=True, KOVRA_STANDIN_RECORD=H.windows_path(record)))
                 self.assertEqual(code, 1)
                 gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
