@@ -49,6 +49,8 @@ inline void PresentProxyCredentials(HINTERNET request)
     if (!store.user[0])
         return;
     // String options take their length in characters.
-    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user, static_cast<DWORD>(std::wcslen(store.user)));
-    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password, static_cast<DWORD>(std::wcslen(store.password)));
+    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user,
+                         static_cast<DWORD>(std::wcslen(store.user)));
+    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password,
+                         static_cast<DWORD>(std::wcslen(store.password)));
 }
