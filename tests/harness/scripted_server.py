@@ -432,11 +432,17 @@ class Server(socketserver.ThreadingTCPServer):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int, required=True, help="0: a free one, written to --port-file")
+    parser.add_argument("--port-file")
     parser.add_argument("--root", required=True)
     parser.add_argument("--log", required=True)
     ARGS = parser.parse_args()
     with Server(("127.0.0.1", ARGS.port), Handler) as server:
+        if ARGS.port_file:
+            # Written whole under another name first: a reader never sees half a number.
+            with open(ARGS.port_file + ".new", "w") as f:
+                f.write(str(server.server_address[1]))
+            os.replace(ARGS.port_file + ".new", ARGS.port_file)
         server.serve_forever()
 
 
