@@ -9,147 +9,30 @@ import hashlib
 import os
 import shutil
 import subprocess
-import sys
-import tempfile
 import time
 import unittest
 
-from kovra_harness import Harness
+from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer, is_stats,
+                           read_record, sha256, stats_type)
 
-H = Harness()
+H = harness()
 LOADER = H.program("KovraLoader.exe")
 STANDIN = H.program("kovra-standin-installer.exe")
 PROBE = H.program("window_probe.exe")
-INSTALLER = "/KovraInstallerD1.exe"
-STATS = "/update/2/version.txt"
 TITLE = "Загрузка браузера Ковра"
-WORK = os.path.join(H.state, "loader-e2e")
 
 # Client coordinates of the glyph buttons' centres.
 CLOSE_BUTTON = (478, 24)
 MINIMISE_BUTTON = (449, 24)
 
 
-def installer_bytes(padding=0, seed=b"kovra"):
-    """The stand-in exe, optionally followed by extra bytes (it still runs)."""
-    with open(STANDIN, "rb") as f:
-        data = f.read()
-    out = bytearray(data)
-    block = hashlib.sha256(seed).digest()
-    while len(out) < len(data) + padding:
-        block = hashlib.sha256(block).digest()
-        out += block
-    return bytes(out[:len(data) + padding])
-
-
-def sha256(data):
-    return hashlib.sha256(data).hexdigest()
-
-
-def is_stats(entry):
-    return entry.path.startswith(STATS)
-
-
-def is_installer(entry):
-    return entry.path == INSTALLER
-
-
-def stats_type(entry):
-    query = entry.path.split("?", 1)[1] if "?" in entry.path else ""
-    params = dict(p.partition("=")[::2] for p in query.split("&"))
-    kind = params.get("type", "")
-    if kind == "qloader_finished":
-        return "finished:" + params.get("exit_code", "")
-    return kind.replace("qloader_", "")
-
-
-def read_record(path):
-    """The stand-in's records: a list of dicts, one per start."""
-    if not os.path.exists(path):
-        return []
-    runs, current = [], {}
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            key, _, value = line.rstrip("\n").partition("=")
-            if key == "end":
-                runs.append(current)
-                current = {}
-            else:
-                current[key] = value
-    return runs
-
-
-class LoaderTest(unittest.TestCase):
-    def setUp(self):
-        os.makedirs(WORK, exist_ok=True)
-        H.reset_scripts()
-        self.clean_temp()
-        for root in (H.download_root, H.scripted_root):
-            path = os.path.join(root, INSTALLER.lstrip("/"))
-            if os.path.exists(path):
-                os.remove(path)
-        self.record = os.path.join(WORK, "record-%s.txt" % self._testMethodName)
-        if os.path.exists(self.record):
-            os.remove(self.record)
-        self.nginx = H.nginx_log()
-        self.scripted = H.scripted_log()
-
-    def tearDown(self):
-        self.kill_loaders()
-        H.reset_scripts()
-        self.clean_temp()
-
-    def kill_loaders(self):
-        for name in ("KovraLoader.exe", "setup (1).exe"):
-            subprocess.run(["wine", "taskkill", "/F", "/IM", name], env=H.env(),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # The next test must not find this one's window.
-        H.run(PROBE, ["none", "20000"], timeout=60)
-
-    def clean_temp(self):
-        for name in os.listdir(H.temp_dir):
-            if name.startswith(("KovraLoader", "setup (1)", "KovraInstallerD1")):
-                os.remove(os.path.join(H.temp_dir, name))
-
-    # --- helpers --------------------------------------------------------------
-    def serve(self, data, where="nginx"):
-        root = H.download_root if where == "nginx" else H.scripted_root
-        path = os.path.join(root, INSTALLER.lstrip("/"))
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
-
-    def loader_env(self, exit_code=0, seconds=0, scripted=False, **more):
-        env = {"KOVRA_STANDIN_RECORD": H.windows_path(self.record),
-               "KOVRA_STANDIN_EXIT": str(exit_code),
-               "KOVRA_STANDIN_SECONDS": str(seconds)}
-        if scripted:
-            env.update(H.proxy_to_scripted())
-        env.update(more)
-        return env
-
-    def run_loader(self, program=LOADER, timeout=180, **env):
-        began = time.time()
-        result = H.run(program, timeout=timeout, **env)
-        return result.returncode, time.time() - began
-
-    def start_loader(self, program=LOADER, **env):
-        return H.start(program, **env)
-
-    def probe(self, *args, timeout=60):
-        result = H.run(PROBE, list(args), timeout=timeout)
-        values = {}
-        for line in result.stdout.decode("utf-8", "replace").splitlines():
-            key, _, value = line.partition("=")
-            values[key] = value
-        return result.returncode, values
-
+class LoaderTest(LoaderCase):
     def find_window(self, timeout_ms=30000):
         # A Wine program started at the very moment another one starts has
         # been seen to hang now and then: try again rather than wait on it.
         for attempt in range(3):
             try:
-                code, values = self.probe("find", str(timeout_ms), timeout=timeout_ms / 1000 + 10)
+                code, values = H.probe("find", str(timeout_ms), timeout=timeout_ms / 1000 + 10)
             except subprocess.TimeoutExpired:
                 continue
             self.assertEqual(code, 0, "the loader window did not appear")
@@ -157,25 +40,16 @@ class LoaderTest(unittest.TestCase):
         self.fail("the window probe never answered")
 
     def click(self, hwnd, point):
-        _, info = self.probe("info", hwnd)
+        _, info = H.probe("info", hwnd)
         left, top = (int(v) for v in info["rect"].split(",")[:2])
         subprocess.run(["xdotool", "mousemove", str(left + point[0]), str(top + point[1]),
                         "sleep", "0.2", "click", "1"], env=H.env(), check=True)
-
-    def final_path(self, name="KovraLoader.exe"):
-        return os.path.join(H.temp_dir, name)
-
-    def temp_windows(self, name="KovraLoader.exe"):
-        return "C:\\users\\%s\\Temp\\%s" % (H.values["KOVRA_WINE_USER"], name)
-
-    def stats_kinds(self, log):
-        return [stats_type(e) for e in log.entries() if is_stats(e)]
 
     # --- the road of one run --------------------------------------------------
     def test_road_of_one_run(self):
         data = installer_bytes(300000)
         self.serve(data)
-        code, _ = self.run_loader(**self.loader_env(exit_code=5))
+        code = self.run_loader(exit_code=5)
         self.assertEqual(code, 1, "exit code after a completed installation")
 
         entries = [e for e in self.nginx.wait_for(5) if is_stats(e) or is_installer(e)]
@@ -205,9 +79,9 @@ class LoaderTest(unittest.TestCase):
         self.serve(installer_bytes(100000), where="scripted")
         # The first loader's download stalls: it is surely still running.
         H.script(INSTALLER, default={"stall": 1000, "hold": 120})
-        first = self.start_loader(**self.loader_env(scripted=True))
+        first = self.start_loader(scripted=True)
         self.find_window()
-        code, elapsed = self.run_loader(**self.loader_env(scripted=True))
+        code = self.run_loader(scripted=True)
         self.assertEqual(code, 0)
         self.assertIsNone(first.poll(), "the first loader goes on")
         time.sleep(1)
@@ -219,14 +93,14 @@ class LoaderTest(unittest.TestCase):
 
     # --- text pages -----------------------------------------------------------
     def set_browser_recorder(self):
-        opened = os.path.join(WORK, "opened-%s.txt" % self._testMethodName)
+        opened = os.path.join(self.work, "opened-%s.txt" % self._testMethodName)
         self.addCleanup(H.record_browser(opened))
         return opened
 
     def test_text_page_opens_in_the_browser_and_ends(self):
         opened = self.set_browser_recorder()
         H.script(INSTALLER, default={"ctype": "text/html; charset=utf-8", "body": "<p>maintenance</p>"})
-        code, _ = self.run_loader(**self.loader_env(scripted=True))
+        code = self.run_loader(scripted=True)
         self.assertEqual(code, 0)
         deadline = time.time() + 20
         while not os.path.exists(opened) and time.time() < deadline:
@@ -245,7 +119,7 @@ class LoaderTest(unittest.TestCase):
         H.script(INSTALLER, default={"status": 302, "location": local})
         resolved = "/" + local.replace("\\", "/")
         H.script(resolved, default={"ctype": "text/plain", "body": "x"})
-        code, _ = self.run_loader(timeout=120, **self.loader_env(scripted=True))
+        code = self.run_loader(timeout=120, scripted=True)
         self.assertEqual(code, 0)
         deadline = time.time() + 20
         while not os.path.exists(opened) and time.time() < deadline:
@@ -262,7 +136,7 @@ class LoaderTest(unittest.TestCase):
         signed = "http://blob.kovra.example/blob/KovraInstallerD1.exe?sig=1"
         H.script(INSTALLER, steps=[{"method": "GET", "status": 302, "location": signed}])
         H.script("/blob/KovraInstallerD1.exe", default={"file": "KovraInstallerD1.exe"})
-        code, _ = self.run_loader(timeout=120, **self.loader_env(scripted=True))
+        code = self.run_loader(timeout=120, scripted=True)
         self.assertEqual(code, 1)
         gets = [e for e in self.scripted.entries() if e.method == "GET" and not is_stats(e)]
         self.assertEqual([(e.path, e.status, e.header("Range")) for e in gets],
@@ -279,7 +153,7 @@ class LoaderTest(unittest.TestCase):
         steps = [{"method": "HEAD", "status": 500}] * 4 + [{"method": "HEAD", "silent": True, "hold": 30},
                                                             {"method": "HEAD", "status": 503}]
         H.script(INSTALLER, steps=steps)
-        code, _ = self.run_loader(timeout=180, **self.loader_env(scripted=True))
+        code = self.run_loader(timeout=180, scripted=True)
         self.assertEqual(code, 1)
         heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
         self.assertEqual(len(heads), 7)
@@ -318,7 +192,7 @@ class LoaderTest(unittest.TestCase):
         # MAX_PATH) leaves no usable target: no download, no installer.
         self.serve(installer_bytes(1000))
         self.set_temp_folder("C:\\" + "folder\\" * 40)
-        code, elapsed = self.run_loader(timeout=120, **self.loader_env())
+        code = self.run_loader(timeout=120)
         self.assertEqual(code, 1)
         entries = self.nginx.wait_for(1)
         self.assertEqual([stats_type(e) if is_stats(e) else e.method for e in entries], ["run"])
@@ -329,7 +203,7 @@ class LoaderTest(unittest.TestCase):
         data = installer_bytes(4000000)
         self.serve(data, where="scripted")
         H.script(INSTALLER, default={"rate": 500000})
-        first = self.start_loader(**self.loader_env(scripted=True))
+        first = self.start_loader(scripted=True)
         partial = self.final_path() + ".dul!"
         deadline = time.time() + 60
         while time.time() < deadline and (not os.path.exists(partial) or os.path.getsize(partial) < 1000000):
@@ -343,7 +217,7 @@ class LoaderTest(unittest.TestCase):
 
         H.reset_scripts()
         second_log = H.scripted_log()
-        code, _ = self.run_loader(**self.loader_env(scripted=True))
+        code = self.run_loader(scripted=True)
         self.assertEqual(code, 1)
         gets = [e for e in second_log.entries() if is_installer(e) and e.method == "GET"]
         self.assertEqual(len(gets), 1)
@@ -358,9 +232,9 @@ class LoaderTest(unittest.TestCase):
     def test_loader_saved_under_another_name(self):
         data = installer_bytes(1000)
         self.serve(data)
-        other = os.path.join(WORK, "setup (1).exe")
+        other = os.path.join(self.work, "setup (1).exe")
         shutil.copyfile(LOADER, other)
-        code, _ = self.run_loader(program=other, **self.loader_env())
+        code = self.run_loader(program=other)
         self.assertEqual(code, 1)
         runs = read_record(self.record)
         self.assertEqual(len(runs), 1)
@@ -378,7 +252,7 @@ class LoaderTest(unittest.TestCase):
         long_folder = os.path.join(H.temp_dir, "Kovra Long Temporary Folder")
         os.makedirs(long_folder, exist_ok=True)
         self.addCleanup(shutil.rmtree, long_folder, True)
-        _, short = self.probe("short-path", self.temp_windows("Kovra Long Temporary Folder"))
+        _, short = H.probe("short-path", self.temp_windows("Kovra Long Temporary Folder"))
         for name, sub, temp, installer in [
                 ("KovraLoader.exe", "", None, "KovraInstallerD1.exe"),
                 ("KovraInstallerD1.exe", "", None, "KovraInstallerD1 (1).exe"),
@@ -391,7 +265,7 @@ class LoaderTest(unittest.TestCase):
                 shutil.copyfile(LOADER, inside)
                 if os.path.exists(self.record):
                     os.remove(self.record)
-                code, _ = self.run_loader(program=inside, timeout=120, **self.loader_env())
+                code = self.run_loader(program=inside, timeout=120)
                 self.assertEqual(code, 1)
                 runs = read_record(self.record)
                 self.assertEqual(len(runs), 1)
@@ -411,17 +285,17 @@ class LoaderTest(unittest.TestCase):
             with self.subTest(close=close):
                 self.scripted.mark()
                 H.script(INSTALLER, default={"rate": 600000})
-                loader = self.start_loader(**self.loader_env(scripted=True, exit_code=7))
+                loader = self.start_loader(scripted=True, exit_code=7)
                 hwnd = self.find_window()
                 time.sleep(1)  # past the fade-in
                 if close == "button":
                     self.click(hwnd, CLOSE_BUTTON)
                 else:
-                    self.assertEqual(self.probe("post", hwnd, "0x112", "0xF060", "0")[0], 0)  # SC_CLOSE
+                    self.assertEqual(H.probe("post", hwnd, "0x112", "0xF060", "0")[0], 0)  # SC_CLOSE
                 deadline = time.time() + 10
-                while time.time() < deadline and self.probe("info", hwnd)[1].get("visible") != "0":
+                while time.time() < deadline and H.probe("info", hwnd)[1].get("visible") != "0":
                     time.sleep(0.2)
-                self.assertEqual(self.probe("info", hwnd)[1].get("visible"), "0", "hidden")
+                self.assertEqual(H.probe("info", hwnd)[1].get("visible"), "0", "hidden")
                 self.assertIsNone(loader.poll(), "the process goes on")
                 self.assertEqual(loader.wait(timeout=120), 1)
                 self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
@@ -432,21 +306,21 @@ class LoaderTest(unittest.TestCase):
         data = installer_bytes(3000000)
         self.serve(data, where="scripted")
         H.script(INSTALLER, default={"rate": 600000})
-        loader = self.start_loader(**self.loader_env(scripted=True, exit_code=7))
+        loader = self.start_loader(scripted=True, exit_code=7)
         hwnd = self.find_window()
-        code, _ = self.probe("post", hwnd, "0x8001", "7", "0", "0x8002", "150", "0",
+        code, _ = H.probe("post", hwnd, "0x8001", "7", "0", "0x8002", "150", "0",
                              "Kovra.LoaderDialog.ShowProgress", "150", "0",
                              "Kovra.LayeredSkinWindow.RunTask", "0", "0x12345678",
                              "Kovra.LayeredSkinWindow.FadeStep", "3", "0",
                              "bar:Kovra.SkinProgressBar.SwitchToStripes", "0", "0")
         self.assertEqual(code, 0)
         time.sleep(1)
-        info = self.probe("info", hwnd)[1]
+        info = H.probe("info", hwnd)[1]
         self.assertEqual((info["exists"], info["visible"], info["marquee"]), ("1", "1", "0"), info)
         self.assertFalse(info["text"].endswith("150%"), info["text"])
         self.assertIsNone(loader.poll(), "the job goes on")
-        self.assertEqual(self.probe("post", hwnd, "0x12", "5", "0")[0], 0)  # WM_QUIT
-        self.assertEqual(self.probe("gone", hwnd, "20000")[0], 0, "the window ends with its loop")
+        self.assertEqual(H.probe("post", hwnd, "0x12", "5", "0")[0], 0)  # WM_QUIT
+        self.assertEqual(H.probe("gone", hwnd, "20000")[0], 0, "the window ends with its loop")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
         self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
@@ -457,7 +331,7 @@ class LoaderTest(unittest.TestCase):
         probe = subprocess.Popen(["wine", PROBE, "first-visible", "60000"], env=H.env(), stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.assertTrue(probe.stdout.readline().startswith(b"ready="))
-        loader = self.start_loader(**self.loader_env(scripted=True))
+        loader = self.start_loader(scripted=True)
         visible = probe.stdout.readline().decode().strip()
         probe.stdout.close()
         probe.wait(timeout=30)
@@ -473,21 +347,21 @@ class LoaderTest(unittest.TestCase):
         # which takes seconds under emulation, and must all see the window.
         self.serve(installer_bytes(3000000), where="scripted")
         H.script(INSTALLER, default={"rate": 200000})
-        loader = self.start_loader(**self.loader_env(scripted=True))
+        loader = self.start_loader(scripted=True)
         hwnd = self.find_window()
         time.sleep(1)
         # Esc goes to the focused window: no effect at all.
         self.click(hwnd, (100, 200))
         subprocess.run(["xdotool", "key", "Escape"], env=H.env(), check=True)
         time.sleep(1)
-        info = self.probe("info", hwnd)[1]
+        info = H.probe("info", hwnd)[1]
         self.assertEqual((info["exists"], info["visible"], info["iconic"]), ("1", "1", "0"))
         self.assertIsNone(loader.poll())
         self.click(hwnd, MINIMISE_BUTTON)
         deadline = time.time() + 10
-        while time.time() < deadline and self.probe("info", hwnd)[1].get("iconic") != "1":
+        while time.time() < deadline and H.probe("info", hwnd)[1].get("iconic") != "1":
             time.sleep(0.2)
-        self.assertEqual(self.probe("info", hwnd)[1].get("iconic"), "1", "minimised")
+        self.assertEqual(H.probe("info", hwnd)[1].get("iconic"), "1", "minimised")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
@@ -497,7 +371,7 @@ class LoaderTest(unittest.TestCase):
         self.serve(data, where="scripted")
         # The first "downloaded" event is answered slowly: time to delete the file.
         H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 4}])
-        loader = self.start_loader(**self.loader_env(scripted=True, exit_code=5))
+        loader = self.start_loader(scripted=True, exit_code=5)
         deadline = time.time() + 60
         while time.time() < deadline and not os.path.exists(self.final_path()):
             time.sleep(0.02)
@@ -514,7 +388,7 @@ class LoaderTest(unittest.TestCase):
         # the launch reports "file not found" (2) instead of nesting for ever.
         self.serve(installer_bytes(1000), where="scripted")
         H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 2}] * 4)
-        loader = self.start_loader(**self.loader_env(scripted=True))
+        loader = self.start_loader(scripted=True)
         for _ in range(4):
             deadline = time.time() + 60
             while time.time() < deadline and not os.path.exists(self.final_path()):
@@ -528,7 +402,7 @@ class LoaderTest(unittest.TestCase):
     def test_launch_refused_reports_its_error_code(self):
         junk = hashlib.sha256(b"not a program").digest() * 100
         self.serve(junk)
-        code, _ = self.run_loader(**self.loader_env())
+        code = self.run_loader()
         self.assertEqual(code, 1)
         kinds = self.stats_kinds(self.nginx)
         self.assertEqual(kinds[:2], ["run", "downloaded"])
@@ -561,7 +435,7 @@ class LoaderTest(unittest.TestCase):
         # Later attempts get nothing at all, however slowly the test looks.
         H.script(INSTALLER, steps=[{"method": "GET", "stall": 10240, "hold": 60}],
                  default={"stall": 0, "hold": 60})
-        loader = self.start_loader(**self.loader_env(scripted=True))
+        loader = self.start_loader(scripted=True)
         hwnd = self.find_window()
         seen = self.watch(hwnd, 4000)
         self.kill_loaders()
@@ -597,7 +471,7 @@ class LoaderTest(unittest.TestCase):
                 # While busy, the transfer waits until the window is.
                 H.script(INSTALLER, steps=[{"method": "HEAD", "length": str(announced), "delay": 4 if busy else 0}],
                          default={"rate": 200000})
-                loader = self.start_loader(**self.loader_env(scripted=True, seconds=3))
+                loader = self.start_loader(scripted=True, seconds=3)
                 partial = self.final_path() + ".dul!"
                 deadline = time.time() + 60
                 while not (busy or os.path.exists(partial) and os.path.getsize(partial)) and time.time() < deadline:
@@ -623,7 +497,7 @@ class LoaderTest(unittest.TestCase):
         H.script(INSTALLER, steps=[{"method": "HEAD"}, {"method": "GET", "cut": 440000},
                                    {"method": "HEAD", "length": "none"}, {"method": "GET", "cut": 430000},
                                    {"method": "HEAD"}, {"method": "GET", "stall": 10240, "hold": 60}])
-        loader = self.start_loader(**self.loader_env(scripted=True))
+        loader = self.start_loader(scripted=True)
         seen = self.watch(self.find_window(), 8000)
         self.kill_loaders()
         loader.wait(timeout=30)
@@ -639,7 +513,7 @@ class LoaderTest(unittest.TestCase):
         self.serve(installer_bytes(600000), where="scripted")
         # The HEAD answer has no length; the GET's does, so the job completes.
         H.script(INSTALLER, steps=[{"method": "HEAD", "length": "none"}], default={"rate": 30000})
-        loader = self.start_loader(**self.loader_env(scripted=True))
+        loader = self.start_loader(scripted=True)
         # Looked at once the body flows: a window probe started together with
         # the loader has been seen, now and then, to find a window that is
         # gone the next moment while the loader's own stays out of its sight.

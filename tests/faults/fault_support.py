@@ -1,32 +1,19 @@
-"""What the fault tests share: the real loader started under Wine against the
-scripted server or nginx, the stand-in installer's record, the scripted
-server's live state, snapshots of the prefix's files and a browser recorder.
-
-The loader end-to-end tests (tests/app/loader_e2e.py) define the stand-in
-installer's bytes and record; they are reused from there.
+"""What the fault tests share beyond the loader cases of the harness module
+(tests/harness/kovra_harness.py): seeded random choices, the long variants,
+snapshots of the prefix's files, the scripted server's live state and checks
+of what a loader left or ran.
 """
 
-import json
 import os
 import random
-import signal
-import subprocess
-import sys
 import time
-import unittest
-import urllib.request
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "app"))
+from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer,  # noqa: F401
+                           is_stats, read_record, sha256, stats_type)
 
-from loader_e2e import (H, INSTALLER, LOADER, STANDIN, STATS, installer_bytes, is_installer,  # noqa: E402
-                        is_stats, read_record, sha256, stats_type)
-
-__all__ = ["H", "INSTALLER", "LOADER", "STANDIN", "STATS", "installer_bytes", "is_installer", "is_stats",
-           "read_record", "sha256", "stats_type", "FaultCase", "seeded_random", "soak"]
-
-WORK = os.path.join(H.state, "faults")
-TEMP_NAME = "KovraLoader.exe"
+H = harness()
+LOADER = H.program("KovraLoader.exe")
+STANDIN = H.program("kovra-standin-installer.exe")
 
 
 def soak():
@@ -54,14 +41,6 @@ def wait_until(predicate, timeout, what, step=0.05):
         time.sleep(step)
 
 
-def scripted_state():
-    """The scripted server's answers in progress and its aborted answers."""
-    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    url = "http://127.0.0.1:%d/__control/state" % H.scripted_port
-    with opener.open(urllib.request.Request(url, data=b"", method="POST"), timeout=10) as answer:
-        return json.loads(answer.read().decode("utf-8"))
-
-
 def snapshot(root):
     """Every file under root with its size and modification time."""
     files = {}
@@ -81,42 +60,13 @@ def changed_files(before, after):
     return sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p))
 
 
-class FaultCase(unittest.TestCase):
-    """One loader at a time, against a clean temporary folder and server state."""
+class FaultCase(LoaderCase):
+    """The loader against the scripted server unless told otherwise."""
 
-    def setUp(self):
-        os.makedirs(WORK, exist_ok=True)
-        H.reset_scripts()
-        self.loaders = []
-        self.clean_temp()
-        for root in (H.download_root, H.scripted_root):
-            for name in os.listdir(root):
-                if name.startswith("KovraInstaller"):
-                    os.remove(os.path.join(root, name))
-        self.record = os.path.join(WORK, "record-%s.txt" % self._testMethodName)
-        if os.path.exists(self.record):
-            os.remove(self.record)
-        self.nginx = H.nginx_log()
-        self.scripted = H.scripted_log()
-
-    def tearDown(self):
-        self.kill_loaders()
-        H.reset_scripts()
-        self.clean_temp()
-
-    # --- files ----------------------------------------------------------------
-    def final_path(self):
-        return os.path.join(H.temp_dir, TEMP_NAME)
+    server = "scripted"
 
     def temp_path(self):
         return self.final_path() + ".dul!"
-
-    def clean_temp(self):
-        if not os.path.isdir(H.temp_dir):
-            return
-        for name in os.listdir(H.temp_dir):
-            if name.startswith(TEMP_NAME):
-                os.remove(os.path.join(H.temp_dir, name))
 
     def read(self, path):
         with open(path, "rb") as f:
@@ -127,17 +77,6 @@ class FaultCase(unittest.TestCase):
             return os.path.getsize(path)
         except OSError:
             return -1
-
-    def serve(self, data, where="scripted", name="KovraInstallerD1.exe", mtime=None):
-        root = H.download_root if where == "nginx" else H.scripted_root
-        path = os.path.join(root, name)
-        with open(path + ".new", "wb") as f:
-            f.write(data)
-        if mtime is not None:
-            os.utime(path + ".new", (mtime, mtime))
-        # A server never sees half a file.
-        os.replace(path + ".new", path)
-        return path
 
     def assert_prefix_of(self, path, data, what):
         """A temporary file holds a clean beginning of the server's file."""
@@ -159,54 +98,6 @@ class FaultCase(unittest.TestCase):
         self.assertEqual(left, [], "a .dul! file is left after success")
         self.assertFalse(os.path.exists(self.final_path()), "the installer is deleted after it ran")
 
-    # --- the loader -----------------------------------------------------------
-    def loader_env(self, scripted=True, **more):
-        env = {"KOVRA_STANDIN_RECORD": H.windows_path(self.record), "KOVRA_STANDIN_EXIT": "0",
-               "KOVRA_STANDIN_SECONDS": "0"}
-        if scripted:
-            env.update(H.proxy_to_scripted())
-        env.update(more)
-        return env
-
-    def start_loader(self, scripted=True, **more):
-        # The engine prints header lines nobody here reads.
-        loader = subprocess.Popen(["wine", LOADER], env=H.env(**self.loader_env(scripted, **more)),
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.loaders.append(loader)
-        return loader
-
-    def run_loader(self, timeout=300, scripted=True, **more):
-        loader = self.start_loader(scripted, **more)
-        try:
-            return loader.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.kill_strays()
-            self.fail("the loader did not end within %d s" % timeout)
-
-    def kill(self, loader):
-        """Kills a loader at once (SIGKILL on the Windows process itself)."""
-        if loader.poll() is None:
-            try:
-                os.kill(loader.pid, signal.SIGKILL)
-            except OSError:
-                pass
-        loader.wait(timeout=60)
-
-    def kill_loaders(self):
-        strays = any(loader.poll() is None for loader in self.loaders)
-        for loader in self.loaders:
-            self.kill(loader)
-        self.loaders = []
-        if strays:
-            self.kill_strays()
-
-    def kill_strays(self):
-        """Ends what a loader left running in this prefix: an installer (it
-        runs under the loader's own name) or Wine's debugger after a crash."""
-        for name in (TEMP_NAME, "winedbg.exe"):
-            subprocess.run(["wine", "taskkill", "/F", "/IM", name], env=H.env(), timeout=60,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
     def assert_running(self, loader, what):
         self.assertIsNone(loader.poll(), "the loader ended (code %r) %s" % (loader.poll(), what))
 
@@ -214,21 +105,13 @@ class FaultCase(unittest.TestCase):
     def installer_requests(self, log, method=None):
         return [e for e in log.entries() if is_installer(e) and (method is None or e.method == method)]
 
-    def wait_requests(self, log, count, method=None, timeout=120):
-        return wait_until(lambda: len(self.installer_requests(log, method)) >= count and
-                          self.installer_requests(log, method), timeout,
-                          "%d %s request(s) for the installer" % (count, method or "any"))
-
-    def stats_kinds(self, log):
-        return [stats_type(e) for e in log.entries() if is_stats(e)]
-
     def pending(self, match):
-        return [line for line in scripted_state()["pending"] if match in line]
+        return [line for line in H.scripted_state()["pending"] if match in line]
 
     # --- the shell ----------------------------------------------------------------
     def record_browser(self):
         """Points Wine's browser launcher at a script that records what it is given."""
-        opened = os.path.join(WORK, "opened-%s.txt" % self._testMethodName)
+        opened = os.path.join(self.work, "opened-%s.txt" % self._testMethodName)
         self.addCleanup(H.record_browser(opened))
         return opened
 

@@ -15,8 +15,8 @@ import socket
 import time
 import unittest
 
-from fault_support import (H, INSTALLER, STANDIN, STATS, FaultCase, installer_bytes, read_record, scripted_state,
-                           seeded_random, soak, wait_until)
+from fault_support import H, INSTALLER, STANDIN, STATS, FaultCase, installer_bytes, read_record, seeded_random, soak, \
+    wait_until
 
 MiB = 1024 * 1024
 # What the loader asks WinINet for in one read.
@@ -83,7 +83,7 @@ class ConnectionCuts(FaultCase):
 
         gets = self.installer_requests(self.scripted, "GET")
         self.assertEqual(len(gets), cuts + 1, "one GET per cut and one that completes")
-        resets = [r for r in scripted_state()["resets"] if "KovraInstallerD1.exe" in r["request"]]
+        resets = [r for r in H.scripted_state()["resets"] if "KovraInstallerD1.exe" in r["request"]]
         self.assertEqual(len(resets), kinds.count("reset"))
         starts = [range_start(g) for g in gets]
         self.assertEqual(starts[0], 0)
@@ -164,7 +164,7 @@ class KilledAndStartedAgain(FaultCase):
         self.assert_running(loader, what)
         self.kill(loader)
         # A held answer is logged once the server notices the loader is gone.
-        wait_until(lambda: not scripted_state()["pending"], 30, "the server to let go of the killed loader")
+        wait_until(lambda: not H.scripted_state()["pending"], 30, "the server to let go of the killed loader")
         have = self.check_left(data, what)
         requests = self.installer_requests(log)
         print("%s: %s, %d bytes left" % (what, " ".join(e.method for e in requests), have), flush=True)

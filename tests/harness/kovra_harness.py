@@ -1,17 +1,23 @@
 """Helpers for Python tests that drive the real programs under Wine.
 
-The harness (harness.py start) has made the Wine prefix and started nginx, the
-scripted server and Xvfb; its values are in $KOVRA_HARNESS_DIR/env.json. Test
-programs of the build are in $KOVRA_BIN_DIR.
+The harness (harness.py run) has given the test an instance of its own: a
+Wine prefix, Xvfb, nginx and the scripted server; its values are in
+$KOVRA_HARNESS_DIR/env.json. Test programs of the build are in $KOVRA_BIN_DIR.
+LoaderCase is what the tests of the real loader share.
 """
 
+import hashlib
 import json
 import os
 import signal
 import subprocess
 import tempfile
 import time
+import unittest
 import urllib.request
+
+INSTALLER = "/KovraInstallerD1.exe"
+STATS = "/update/2/version.txt"
 
 
 class LogEntry:
@@ -142,12 +148,19 @@ class Harness:
 
     def start(self, program, args=(), **overrides):
         # Output goes to files: a pipe nobody reads could fill and stop it.
-        out = tempfile.TemporaryFile()
-        return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        with tempfile.TemporaryFile() as out:
+            return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def windows_path(self, unix_path):
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    def probe(self, *args, timeout=60):
+        """window_probe.exe with these arguments: its exit code and the
+        key=value lines it printed."""
+        result = self.run(self.program("window_probe.exe"), list(args), timeout=timeout)
+        lines = result.stdout.decode("utf-8", "replace").splitlines()
+        return result.returncode, dict(line.partition("=")[::2] for line in lines)
 
     def reg(self, *args):
         return subprocess.run(["wine", "reg"] + list(args), env=self.env(), stdout=subprocess.PIPE,
@@ -187,3 +200,177 @@ class Harness:
 
     def reset_scripts(self):
         return self._control("/__control/reset")
+
+    def scripted_state(self):
+        """The scripted server's answers in progress and its aborted answers."""
+        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        url = "http://127.0.0.1:%d/__control/state" % self.scripted_port
+        with opener.open(urllib.request.Request(url, data=b"", method="POST"), timeout=10) as answer:
+            return json.loads(answer.read().decode("utf-8"))
+
+
+_harness = None
+
+
+def harness():
+    """The test's instance (read once)."""
+    global _harness
+    if _harness is None:
+        _harness = Harness()
+    return _harness
+
+
+# --- the real loader ----------------------------------------------------------------
+def installer_bytes(padding=0, seed=b"kovra"):
+    """The stand-in installer (it records how it was started and the SHA-256
+    of the file that ran), optionally followed by extra bytes (it still runs)."""
+    with open(harness().program("kovra-standin-installer.exe"), "rb") as f:
+        data = f.read()
+    out = bytearray(data)
+    block = hashlib.sha256(seed).digest()
+    while len(out) < len(data) + padding:
+        block = hashlib.sha256(block).digest()
+        out += block
+    return bytes(out[:len(data) + padding])
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def is_stats(entry):
+    return entry.path.startswith(STATS)
+
+
+def is_installer(entry):
+    return entry.path == INSTALLER
+
+
+def stats_type(entry):
+    """The event of a statistics request: "run", "downloaded", "finished:<exit code>"."""
+    query = entry.path.split("?", 1)[1] if "?" in entry.path else ""
+    params = dict(p.partition("=")[::2] for p in query.split("&"))
+    kind = params.get("type", "")
+    if kind == "qloader_finished":
+        return "finished:" + params.get("exit_code", "")
+    return kind.replace("qloader_", "")
+
+
+def read_record(path):
+    """The stand-in's records: a list of dicts, one per start."""
+    if not os.path.exists(path):
+        return []
+    runs, current = [], {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            key, _, value = line.rstrip("\n").partition("=")
+            if key == "end":
+                runs.append(current)
+                current = {}
+            else:
+                current[key] = value
+    return runs
+
+
+class LoaderCase(unittest.TestCase):
+    """The real loader in the test's instance, one case at a time: each case
+    starts with a clean temporary folder, no installer served and no scripts,
+    and leaves no loader, installer or window behind."""
+
+    # The server that serve() gives the installer to, and that loader_env()
+    # sends the fixed hosts to, unless told otherwise.
+    server = "nginx"
+    # What a case may leave running: loaders under their names, an installer
+    # (it runs under the loader's own name), Wine's debugger after a crash.
+    strays = ("KovraLoader.exe", "KovraLoaderPinned.exe", "setup (1).exe", "file_swapper.exe", "winedbg.exe")
+
+    def setUp(self):
+        self.h = H = harness()
+        self.work = os.path.join(H.state, "work")
+        os.makedirs(self.work, exist_ok=True)
+        H.reset_scripts()
+        self.loaders = []
+        self.clean_temp()
+        for root in (H.download_root, H.scripted_root):
+            for name in os.listdir(root):
+                if name.startswith("KovraInstaller"):
+                    os.remove(os.path.join(root, name))
+        self.record = os.path.join(self.work, "record-%s.txt" % self._testMethodName)
+        if os.path.exists(self.record):
+            os.remove(self.record)
+        self.nginx = H.nginx_log()
+        self.scripted = H.scripted_log()
+
+    def tearDown(self):
+        self.kill_loaders()
+        self.h.reset_scripts()
+        self.clean_temp()
+
+    def clean_temp(self):
+        temp = self.h.temp_dir
+        for name in os.listdir(temp) if os.path.isdir(temp) else []:
+            if name.startswith(("KovraLoader", "setup (1)", "KovraInstallerD1")):
+                os.remove(os.path.join(temp, name))
+
+    def serve(self, data, where=None, name="KovraInstallerD1.exe", mtime=None):
+        """The installer (or another file) on a server; a server never sees half a file."""
+        root = self.h.download_root if (where or self.server) == "nginx" else self.h.scripted_root
+        path = os.path.join(root, name)
+        with open(path + ".new", "wb") as f:
+            f.write(data)
+        if mtime is not None:
+            os.utime(path + ".new", (mtime, mtime))
+        os.replace(path + ".new", path)
+        return path
+
+    def loader_env(self, exit_code=0, seconds=0, scripted=None, **more):
+        """The environment of a loader: what the stand-in installer records and
+        does, and with scripted the fixed hosts sent to the scripted server."""
+        env = {"KOVRA_STANDIN_RECORD": self.h.windows_path(self.record),
+               "KOVRA_STANDIN_EXIT": str(exit_code),
+               "KOVRA_STANDIN_SECONDS": str(seconds)}
+        if self.server == "scripted" if scripted is None else scripted:
+            env.update(self.h.proxy_to_scripted())
+        env.update(more)
+        return env
+
+    def start_loader(self, program=None, **options):
+        """Starts a loader (options: those of loader_env); kill_loaders ends it."""
+        loader = self.h.start(program or self.h.program("KovraLoader.exe"), **self.loader_env(**options))
+        self.loaders.append(loader)
+        return loader
+
+    def run_loader(self, program=None, timeout=180, **options):
+        """Runs a loader to its end; its exit code."""
+        loader = self.start_loader(program, **options)
+        try:
+            return loader.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.fail("the loader did not end within %d s" % timeout)
+
+    def kill(self, loader):
+        """Kills a loader at once (SIGKILL on the Windows process itself)."""
+        if loader.poll() is None:
+            try:
+                os.kill(loader.pid, signal.SIGKILL)
+            except OSError:
+                pass
+        loader.wait(timeout=60)
+
+    def kill_loaders(self):
+        for loader in self.loaders:
+            self.kill(loader)
+        self.loaders = []
+        subprocess.run(["wine", "taskkill", "/F"] + [word for name in self.strays for word in ("/IM", name)],
+                       env=self.h.env(), timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The next case must not find this one's window.
+        self.h.probe("none", "20000")
+
+    def stats_kinds(self, log):
+        return [stats_type(e) for e in log.entries() if is_stats(e)]
+
+    def final_path(self, name="KovraLoader.exe"):
+        return os.path.join(self.h.temp_dir, name)
+
+    def temp_windows(self, name="KovraLoader.exe"):
+        return "C:\\users\\%s\\Temp\\%s" % (self.h.values["KOVRA_WINE_USER"], name)

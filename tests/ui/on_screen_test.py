@@ -6,8 +6,8 @@ to the display, so the screen must still equal the whole frame the preview
 built, pixel for pixel wherever the frame is opaque. Then the real loader in
 its installing look, which must show the same, with moving stripes. Then at
 144 and 192 DPI (the prefix's LogPixels, read by each Wine program as it
-starts; put back afterwards): the window's size, its controls' places and its
-frame against the pictures skin-art draws directly at that scale.
+starts): the window's size, its controls' places and its frame against the
+pictures skin-art draws directly at that scale.
 """
 
 import ctypes
@@ -20,7 +20,7 @@ import tempfile
 import time
 import zlib
 
-from kovra_harness import Harness
+from kovra_harness import harness as instance
 
 SKIN_ART = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "skin-art", "skin_art.py")
 DESKTOP = r"HKCU\Control Panel\Desktop"
@@ -106,9 +106,7 @@ def opaque_mismatches(rows, frame, left, top, skip):
 
 def probe(harness):
     """window_probe info of the preview's window, with each control's place."""
-    def run(*args):
-        return harness.run(harness.program("window_probe.exe"), list(args)).stdout.decode("utf-8", "replace")
-    info = dict(line.partition("=")[::2] for line in run("info", run("find", "20000").strip()[5:]).splitlines())
+    info = harness.probe("info", harness.probe("find", "20000")[1].get("hwnd", "0"))[1]
     info["places"] = [tuple(int(v) for v in info.get("control%d" % i, "0,0,0,0").split(",")) for i in (1016, 1017, 1009)]
     return info
 
@@ -127,12 +125,8 @@ def scaled(length, dpi):
 
 
 def set_dpi(harness, dpi):
-    """Sets the prefix's DPI (None: no value); returns what it was."""
-    words = harness.reg("query", DESKTOP, "/v", "LogPixels").stdout.decode("utf-8", "replace").split()
-    was = int(words[words.index("REG_DWORD") + 1], 16) if "REG_DWORD" in words else None
-    harness.reg(*(["delete", DESKTOP, "/v", "LogPixels", "/f"] if dpi is None else
-                  ["add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"]))
-    return was
+    """Sets the prefix's DPI (this test's own prefix: nothing else sees it)."""
+    harness.reg("add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
 
 
 def check_scaled(harness, display, work, dpi, places96):
@@ -241,8 +235,7 @@ def loader_look(harness, display, frame, left, top):
     loader = harness.start(harness.program("KovraLoader.exe"), KOVRA_STANDIN_SECONDS="8")
 
     def probe(*args):
-        out = harness.run(harness.program("window_probe.exe"), args, timeout=90).stdout
-        return dict(line.partition("=")[::2] for line in out.decode("utf-8", "replace").splitlines())
+        return harness.probe(*args, timeout=90)[1]
     hwnd = probe("find", "30000").get("hwnd")
     deadline = time.time() + 30
     while hwnd and probe("info", hwnd).get("marquee") != "1" and time.time() < deadline:
@@ -269,7 +262,7 @@ def loader_look(harness, display, frame, left, top):
 
 
 def main():
-    harness = Harness()
+    harness = instance()
     display = harness.values["DISPLAY"]
     work = tempfile.mkdtemp(prefix="on-screen-", dir=harness.state)
     frame_path = os.path.join(work, "frame.pam")
@@ -336,11 +329,8 @@ def main():
     loader_look(harness, display, frame, left, top)
 
     for dpi in (144, 192):
-        was = set_dpi(harness, dpi)
-        try:
-            check_scaled(harness, display, work, dpi, info["places"])
-        finally:
-            set_dpi(harness, was)
+        set_dpi(harness, dpi)
+        check_scaled(harness, display, work, dpi, info["places"])
 
     if failures:
         print("%d check(s) failed" % len(failures))
