@@ -44,6 +44,9 @@ public:
     bool Has(int event) const;
 };
 
+// One download by a fresh engine, every event recorded: its result.
+int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events);
+
 // Deterministic pseudo-random bytes.
 std::string MakeBytes(size_t size, unsigned seed);
 

@@ -24,6 +24,26 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     }
 }
 
+Pixels Of(const SkinFrame& frame)
+{
+    return [&frame](int x, int y) { return frame.Pixel(x, y); };
+}
+
+Pixels Of(const std::vector<std::uint32_t>& pushed, int width)
+{
+    return [&pushed, width](int x, int y) { return pushed[static_cast<size_t>(y) * width + x]; };
+}
+
+int DifferingPixels(const Pixels& a, const Pixels& b, const RECT& area, bool rgbOnly)
+{
+    const std::uint32_t mask = rgbOnly ? 0xFFFFFF : 0xFFFFFFFF;
+    int differ = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            differ += (a(x, y) & mask) != (b(x, y) & mask);
+    return differ;
+}
+
 RECT ChildRect(HWND parent, HWND child)
 {
     RECT rect = {};
