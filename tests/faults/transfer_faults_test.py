@@ -23,11 +23,13 @@ MiB = 1024 * 1024
 READ_BYTES = 10240
 
 
-def refused_port():
-    """A loopback port where nothing listens."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def refused_port(test):
+    """A loopback port that refuses connections for the whole test: a socket
+    bound to it that does not listen (and that no other test can take)."""
+    held = socket.socket()
+    held.bind(("127.0.0.1", 0))
+    test.addCleanup(held.close)
+    return held.getsockname()[1]
 
 
 def range_start(entry):
@@ -68,7 +70,7 @@ class ConnectionCuts(FaultCase):
         # connections: a HEAD not sent restarts the pauses at 1 s. Without
         # it, twenty failures in a row would wait out pauses of 1, 2, 4 ...
         # 64 s (about 16 minutes).
-        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % refused_port()
+        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % refused_port(self)
         steps = []
         previous = 0
         for kind, point in zip(kinds, points):
