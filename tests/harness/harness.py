@@ -60,14 +60,6 @@ def wait_for(ready, what, timeout=20, process=None):
         time.sleep(0.05)
 
 
-def answers(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
-            return True
-    except OSError:
-        return False
-
-
 def x_server_alive(number):
     """Whether an X server holds the display (its lock file names a live process)."""
     try:
@@ -199,8 +191,8 @@ class Nginx:
         with open(os.path.join(HERE, "nginx.conf.in")) as f:
             template = f.read()
         # The port is free when chosen but not held: another instance may
-        # take it first, and then this nginx cannot listen. Its pid file is
-        # written once it listens.
+        # take it first, and then this nginx ends. It writes its pid file
+        # once it listens.
         for attempt in range(5):
             port = free_port()
             conf = template
@@ -220,7 +212,7 @@ class Nginx:
             process = instance.spawn(self.name, ["nginx", "-e", os.path.join(folder, "error.log"), "-p", folder,
                                                  "-c", conf_path])
             try:
-                wait_for(lambda: os.path.exists(pid_file) and answers(port), "nginx", process=process)
+                wait_for(lambda: os.path.exists(pid_file), "nginx", process=process)
                 break
             except HarnessError:
                 instance.end(self.name)
@@ -290,25 +282,14 @@ class Instance:
             if x_server_alive(number):
                 continue
             read, write = os.pipe()
-            try:
-                process = self.spawn("xvfb", ["Xvfb", ":%d" % number, "-displayfd", str(write), "-screen", "0",
-                                              "1024x768x24", "-nolisten", "tcp"],
-                                     output=self.path("xvfb.log"), pass_fds=(write,))
-                os.close(write)
-                write = None
+            process = self.spawn("xvfb", ["Xvfb", ":%d" % number, "-displayfd", str(write), "-screen", "0",
+                                          "1024x768x24", "-nolisten", "tcp"], output=self.path("xvfb.log"),
+                                 pass_fds=(write,))
+            os.close(write)
+            with os.fdopen(read, "rb") as said:
                 # It writes its number and a new line once it takes
-                # connections (a pipe closed before the new line ends it), or ends.
-                said, deadline = b"", time.time() + 20
-                while not said.endswith(b"\n") and select.select([read], [], [], max(0, deadline - time.time()))[0]:
-                    more = os.read(read, 64)
-                    if not more:
-                        break
-                    said += more
-                ready = said.endswith(b"\n")
-            finally:
-                os.close(read)
-                if write is not None:
-                    os.close(write)
+                # connections (the pipe must stay open until then), or ends.
+                ready = select.select([said], [], [], 20)[0] and said.readline().endswith(b"\n")
             if ready:
                 self.values["DISPLAY"] = ":%d" % number
                 return
@@ -321,11 +302,9 @@ class Instance:
         services booted, and Wine's desktop held."""
         env = wine_env(prefix, self.values["DISPLAY"])
         # A server that comes and goes between programs makes the next ones
-        # wait seconds for it. The services are booted here with output going
-        # nowhere: services holding a test's pipe would keep ctest waiting for
-        # that test after it has ended.
-        # wineserver returns once its server is up (the server goes on in the
-        # background); stop ends it with wineserver -k.
+        # wait seconds for it (wineserver returns once its server is up). The
+        # services are booted here with output going nowhere: services holding
+        # a test's pipe would keep ctest waiting for that test after it ended.
         step(["wineserver", "-p"], env, timeout=60)
         step(["wine", "cmd", "/c", "exit"], env, timeout=120, start_new_session=True)
         if self.settings.get("desktop_keeper"):
@@ -376,25 +355,21 @@ def end_instance(folder, keep_prefix=True):
             pids = json.load(f)
     prefix = os.path.join(folder, "prefix")
 
-    def kill(name):
+    def kill(name, how=signal.SIGKILL):
         try:
-            os.killpg(pids.pop(name), signal.SIGKILL)
+            os.killpg(pids.pop(name), how)
         except (KeyError, OSError):
             pass
     # The keeper first, so that nothing holds the desktop; then every Wine
-    # process of the prefix with its server, then the servers and the display.
+    # process of the prefix with its server, the servers, and the display
+    # (asked, it removes its lock file and socket).
     kill("keeper")
     if os.path.isdir(prefix):
         subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60)
     for name in [n for n in pids if n != "xvfb"]:
         kill(name)
-    if "xvfb" in pids:
-        # Asked, it removes its lock file and socket.
-        try:
-            os.killpg(pids["xvfb"], signal.SIGTERM)
-        except OSError:
-            pass
+    kill("xvfb", signal.SIGTERM)
     if os.path.exists(pids_file):
         os.remove(pids_file)
     if not keep_prefix:
