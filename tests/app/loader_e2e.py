@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer, is_stats,
+from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer, is_stats, poll,
                            read_record, sha256, stats_type)
 
 H = harness()
@@ -102,9 +102,7 @@ class LoaderTest(LoaderCase):
         H.script(INSTALLER, default={"ctype": "text/html; charset=utf-8", "body": "<p>maintenance</p>"})
         code = self.run_loader(scripted=True)
         self.assertEqual(code, 0)
-        deadline = time.time() + 20
-        while not os.path.exists(opened) and time.time() < deadline:
-            time.sleep(0.2)
+        poll(lambda: os.path.exists(opened), 20)
         with open(opened) as f:
             self.assertIn("http://%s%s" % (H.download_host, INSTALLER), f.read())
         self.assertEqual(self.stats_kinds(self.scripted), ["run"], "no event after the text page")
@@ -121,9 +119,7 @@ class LoaderTest(LoaderCase):
         H.script(resolved, default={"ctype": "text/plain", "body": "x"})
         code = self.run_loader(timeout=120, scripted=True)
         self.assertEqual(code, 0)
-        deadline = time.time() + 20
-        while not os.path.exists(opened) and time.time() < deadline:
-            time.sleep(0.2)
+        poll(lambda: os.path.exists(opened), 20)
         with open(opened) as f:
             self.assertEqual(f.read().split(), ["http://%s%s" % (H.download_host, resolved)])
         self.assertEqual(read_record(self.record), [], "the local program never runs")
@@ -205,9 +201,7 @@ class LoaderTest(LoaderCase):
         H.script(INSTALLER, default={"rate": 500000})
         first = self.start_loader(scripted=True)
         partial = self.final_path() + ".dul!"
-        deadline = time.time() + 60
-        while time.time() < deadline and (not os.path.exists(partial) or os.path.getsize(partial) < 1000000):
-            time.sleep(0.1)
+        poll(lambda: os.path.exists(partial) and os.path.getsize(partial) >= 1000000, 60)
         self.kill_loaders()
         first.wait(timeout=30)
         time.sleep(1)
@@ -292,9 +286,7 @@ class LoaderTest(LoaderCase):
                     self.click(hwnd, CLOSE_BUTTON)
                 else:
                     self.assertEqual(H.probe("post", hwnd, "0x112", "0xF060", "0")[0], 0)  # SC_CLOSE
-                deadline = time.time() + 10
-                while time.time() < deadline and H.probe("info", hwnd)[1].get("visible") != "0":
-                    time.sleep(0.2)
+                poll(lambda: H.probe("info", hwnd)[1].get("visible") == "0", 10, 0.2)
                 self.assertEqual(H.probe("info", hwnd)[1].get("visible"), "0", "hidden")
                 self.assertIsNone(loader.poll(), "the process goes on")
                 self.assertEqual(loader.wait(timeout=120), 1)
@@ -358,9 +350,7 @@ class LoaderTest(LoaderCase):
         self.assertEqual((info["exists"], info["visible"], info["iconic"]), ("1", "1", "0"))
         self.assertIsNone(loader.poll())
         self.click(hwnd, MINIMISE_BUTTON)
-        deadline = time.time() + 10
-        while time.time() < deadline and H.probe("info", hwnd)[1].get("iconic") != "1":
-            time.sleep(0.2)
+        poll(lambda: H.probe("info", hwnd)[1].get("iconic") == "1", 10, 0.2)
         self.assertEqual(H.probe("info", hwnd)[1].get("iconic"), "1", "minimised")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
@@ -372,9 +362,7 @@ class LoaderTest(LoaderCase):
         # The first "downloaded" event is answered slowly: time to delete the file.
         H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 4}])
         loader = self.start_loader(scripted=True, exit_code=5)
-        deadline = time.time() + 60
-        while time.time() < deadline and not os.path.exists(self.final_path()):
-            time.sleep(0.02)
+        poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
         os.remove(self.final_path())
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted),
@@ -390,9 +378,7 @@ class LoaderTest(LoaderCase):
         H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 2}] * 4)
         loader = self.start_loader(scripted=True)
         for _ in range(4):
-            deadline = time.time() + 60
-            while time.time() < deadline and not os.path.exists(self.final_path()):
-                time.sleep(0.02)
+            poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
             os.remove(self.final_path())
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted),
@@ -473,9 +459,7 @@ class LoaderTest(LoaderCase):
                          default={"rate": 200000})
                 loader = self.start_loader(scripted=True, seconds=3)
                 partial = self.final_path() + ".dul!"
-                deadline = time.time() + 60
-                while not (busy or os.path.exists(partial) and os.path.getsize(partial)) and time.time() < deadline:
-                    time.sleep(0.05)
+                poll(lambda: busy or os.path.exists(partial) and os.path.getsize(partial), 60)
                 hwnd = self.find_window()
                 flood = H.start(PROBE, ["flood", hwnd, "15000"]) if busy else None
                 seen = self.watch(hwnd, 25000, look=True)
@@ -518,9 +502,7 @@ class LoaderTest(LoaderCase):
         # the loader has been seen, now and then, to find a window that is
         # gone the next moment while the loader's own stays out of its sight.
         partial = self.final_path() + ".dul!"
-        deadline = time.time() + 60
-        while not (os.path.exists(partial) and os.path.getsize(partial) > 0) and time.time() < deadline:
-            time.sleep(0.1)
+        poll(lambda: os.path.exists(partial) and os.path.getsize(partial) > 0, 60)
         seen = self.watch(self.find_window(), 6000)
         requests = [(e.method, e.status, e.sent) for e in self.scripted.entries() if is_installer(e)]
         self.assertTrue(seen, "the window went at once; loader exit %r, requests %r" % (loader.poll(), requests))

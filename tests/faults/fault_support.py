@@ -6,10 +6,9 @@ of what a loader left or ran.
 
 import os
 import random
-import time
 
 from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer,  # noqa: F401
-                           is_stats, read_record, sha256, stats_type)
+                           is_stats, read_record, sha256, stats_type, wait_until)
 
 H = harness()
 LOADER = H.program("KovraLoader.exe")
@@ -27,18 +26,6 @@ def seeded_random(test_name, default_seed):
     seed = int(os.environ.get("KOVRA_FAULTS_SEED", default_seed))
     print("\n%s: seed %d" % (test_name, seed), flush=True)
     return random.Random(seed)
-
-
-def wait_until(predicate, timeout, what, step=0.05):
-    """Polls until predicate() gives a true value; fails the test after timeout."""
-    deadline = time.time() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.time() > deadline:
-            raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
-        time.sleep(step)
 
 
 def snapshot(root):

@@ -209,6 +209,24 @@ class Harness:
             return json.loads(answer.read().decode("utf-8"))
 
 
+def poll(predicate, timeout, step=0.05):
+    """predicate()'s value once it is true, or its last one after timeout seconds."""
+    deadline = time.time() + timeout
+    while True:
+        value = predicate()
+        if value or time.time() > deadline:
+            return value
+        time.sleep(step)
+
+
+def wait_until(predicate, timeout, what, step=0.05):
+    """Polls until predicate() gives a true value; fails the test after timeout."""
+    value = poll(predicate, timeout, step)
+    if not value:
+        raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+    return value
+
+
 _harness = None
 
 

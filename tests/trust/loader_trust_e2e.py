@@ -9,11 +9,11 @@ publisher key; KovraLoader.exe is the default build (no pin)."""
 import os
 import shutil
 import subprocess
-import time
 import unittest
 
 import test_signing as signing
-from kovra_harness import LoaderCase, harness, installer_bytes, is_installer, is_stats, read_record, sha256, stats_type
+from kovra_harness import (LoaderCase, harness, installer_bytes, is_installer, is_stats, poll, read_record, sha256,
+                           stats_type)
 
 H = harness()
 PINNED = H.program("KovraLoaderPinned.exe")
@@ -97,17 +97,12 @@ class TrustedLaunchTest(LoaderCase):
             swapper = subprocess.Popen(["wine", SWAPPER, self.temp_windows("KovraLoaderPinned.exe"), H.windows_path(evil),
                                         H.windows_path(ready), H.windows_path(stop), "150000"],
                                        env=H.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        deadline = time.time() + 60
-        while not os.path.exists(ready) and time.time() < deadline:
-            time.sleep(0.05)
-        self.assertTrue(os.path.exists(ready), "the swapper started")
+        self.assertTrue(poll(lambda: os.path.exists(ready), 60), "the swapper started")
 
         loader = self.start_loader(PINNED, exit_code=7, seconds=3)
         # Once the installer has started the loader has let go of the file;
         # the swapper stops before the installer ends and the file goes.
-        deadline = time.time() + 150
-        while not read_record(self.record) and time.time() < deadline and loader.poll() is None:
-            time.sleep(0.02)
+        poll(lambda: read_record(self.record) or loader.poll() is not None, 150, 0.02)
         with open(stop, "w"):
             pass
         self.assertEqual(swapper.wait(timeout=60), 0)
