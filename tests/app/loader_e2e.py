@@ -274,11 +274,12 @@ class LoaderTest(LoaderCase):
 
     def test_close_button_and_close_command_hide_and_the_job_finishes(self):
         self.serve(installer_bytes(3000000), where="scripted")
-        # The close command is what Alt+F4 and the taskbar's Close send.
+        # The close command is what Alt+F4 and the taskbar's Close send. The
+        # download is slow until the window has been looked at.
         for close in ("button", "command"):
             with self.subTest(close=close):
                 self.scripted.mark()
-                H.script(INSTALLER, default={"rate": 600000})
+                H.script(INSTALLER, default={"rate": 200000, "until": close})
                 loader = self.start_loader(scripted=True, exit_code=7)
                 hwnd = self.find_window()
                 time.sleep(1)  # past the fade-in
@@ -289,6 +290,7 @@ class LoaderTest(LoaderCase):
                 poll(lambda: H.probe("info", hwnd)[1].get("visible") == "0", 10, 0.2)
                 self.assertEqual(H.probe("info", hwnd)[1].get("visible"), "0", "hidden")
                 self.assertIsNone(loader.poll(), "the process goes on")
+                H.open_gate(close)
                 self.assertEqual(loader.wait(timeout=120), 1)
                 self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
 
@@ -297,7 +299,7 @@ class LoaderTest(LoaderCase):
         # and a WM_QUIT, which ends the modal loop: the job goes on to its end.
         data = installer_bytes(3000000)
         self.serve(data, where="scripted")
-        H.script(INSTALLER, default={"rate": 600000})
+        H.script(INSTALLER, default={"rate": 200000, "until": "looked"})
         loader = self.start_loader(scripted=True, exit_code=7)
         hwnd = self.find_window()
         code, _ = H.probe("post", hwnd, "0x8001", "7", "0", "0x8002", "150", "0",
@@ -313,6 +315,7 @@ class LoaderTest(LoaderCase):
         self.assertIsNone(loader.poll(), "the job goes on")
         self.assertEqual(H.probe("post", hwnd, "0x12", "5", "0")[0], 0)  # WM_QUIT
         self.assertEqual(H.probe("gone", hwnd, "20000")[0], 0, "the window ends with its loop")
+        H.open_gate("looked")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
         self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
@@ -335,10 +338,11 @@ class LoaderTest(LoaderCase):
         self.assertGreaterEqual(int(visible.partition("=")[2]) / 1000, answered[0])
 
     def test_minimise_button_and_escape(self):
-        # 15 s of download: the steps below start several Wine programs each,
-        # which takes seconds under emulation, and must all see the window.
+        # The download is slow until the steps below are done: they start
+        # several Wine programs each, which takes seconds under emulation, and
+        # must all see the window.
         self.serve(installer_bytes(3000000), where="scripted")
-        H.script(INSTALLER, default={"rate": 200000})
+        H.script(INSTALLER, default={"rate": 200000, "until": "looked"})
         loader = self.start_loader(scripted=True)
         hwnd = self.find_window()
         time.sleep(1)
@@ -352,6 +356,7 @@ class LoaderTest(LoaderCase):
         self.click(hwnd, MINIMISE_BUTTON)
         poll(lambda: H.probe("info", hwnd)[1].get("iconic") == "1", 10, 0.2)
         self.assertEqual(H.probe("info", hwnd)[1].get("iconic"), "1", "minimised")
+        H.open_gate("looked")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
@@ -359,11 +364,12 @@ class LoaderTest(LoaderCase):
     def test_installer_deleted_before_launch_reruns_the_sequence(self):
         data = installer_bytes(1000)
         self.serve(data, where="scripted")
-        # The first "downloaded" event is answered slowly: time to delete the file.
-        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 4}])
+        # The first "downloaded" event is answered once the file is deleted.
+        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 60, "until": "deleted"}])
         loader = self.start_loader(scripted=True, exit_code=5)
         poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
         os.remove(self.final_path())
+        H.open_gate("deleted")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted),
                          ["run", "downloaded", "downloaded", "finished:5", "finished:0"])
@@ -375,11 +381,13 @@ class LoaderTest(LoaderCase):
         # Something removes every fresh installer: after three more downloads
         # the launch reports "file not found" (2) instead of nesting for ever.
         self.serve(installer_bytes(1000), where="scripted")
-        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 2}] * 4)
+        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 60, "until": "removed %d" % i}
+                               for i in range(4)])
         loader = self.start_loader(scripted=True)
-        for _ in range(4):
+        for i in range(4):
             poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
             os.remove(self.final_path())
+            H.open_gate("removed %d" % i)
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted),
                          ["run"] + ["downloaded"] * 4 + ["finished:2"] + ["finished:0"] * 3)

@@ -201,6 +201,10 @@ class Harness:
     def reset_scripts(self):
         return self._control("/__control/reset")
 
+    def open_gate(self, name):
+        """Ends the delays and rates of the scripted answers waiting for it (until=)."""
+        return self._control("/__control/open", name.encode("utf-8"))
+
     def scripted_state(self):
         """The scripted server's answers in progress and its aborted answers."""
         opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))

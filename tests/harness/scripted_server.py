@@ -42,6 +42,9 @@ Options:
   hold=SECONDS  how long stall/silent/keepopen hold the connection (default 60)
   file=NAME     serve this file of --root instead of the one the path names
   delay=SECONDS wait before answering
+  until=NAME    delay= and rate= last only until the test opens the gate NAME
+                (POST /__control/open with the name): a test slows an answer
+                down only as long as it needs
   rate=BYTES    limit the body to this many bytes a second
   body=TEXT     literal body instead of the file
   padheaders=N  add junk header lines of about N bytes in all
@@ -55,7 +58,8 @@ outside 0x20..0x7e).
 A connection that opens with a TLS handshake (an https client) is logged with
 the request line "TLS-HANDSHAKE" and closed at once.
 
-GET or POST /__control/state answers JSON: "pending", the request lines being
+POST /__control/open opens the gate named in the body; /__control/reset
+closes every gate. GET or POST /__control/state answers JSON: "pending", the request lines being
 answered right now (not yet in the log), and "resets", one record per answer
 ended by reset= ({"request", "range", "written", "unacked"}), oldest first.
 """
@@ -79,6 +83,8 @@ LOG_LOCK = threading.Lock()
 # Answers in progress (id -> request line) and the record of aborted ones.
 STATE_LOCK = threading.Lock()
 PENDING = {}
+# Gates the test has opened (until=).
+OPENED = set()
 RESETS = []
 ARGS = None
 
@@ -202,6 +208,10 @@ class Handler(socketserver.BaseRequestHandler):
                 SCRIPTS.clear()
             with STATE_LOCK:
                 del RESETS[:]
+                OPENED.clear()
+        elif path == "/__control/open":
+            with STATE_LOCK:
+                OPENED.add(body.decode("utf-8"))
         elif path == "/__control/state":
             with STATE_LOCK:
                 state = {"pending": sorted(PENDING.values()), "resets": list(RESETS)}
@@ -213,6 +223,10 @@ class Handler(socketserver.BaseRequestHandler):
             return True
         self.send_raw(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(reply) + reply)
         return True
+
+    def opened(self, opts):
+        with STATE_LOCK:
+            return opts.get("until") in OPENED
 
     def send_raw(self, data):
         self.request.sendall(data)
@@ -242,7 +256,9 @@ class Handler(socketserver.BaseRequestHandler):
                 file_part = "/" + file_rest
 
         if opts.get("delay"):
-            time.sleep(float(opts["delay"]))
+            deadline = time.time() + float(opts["delay"])
+            while time.time() < deadline and not self.opened(opts):
+                time.sleep(0.02)
         if opts.get("silent"):
             self.hold(opts)
             return 0, 0, False
@@ -429,6 +445,8 @@ class Handler(socketserver.BaseRequestHandler):
             n = min(chunk, limit - sent)
             self.request.sendall(view[sent:sent + n])
             sent += n
+            if rate and self.opened(opts):
+                rate, chunk = 0, 65536
             if rate:
                 ahead = sent / rate - (time.time() - began)
                 if ahead > 0:
