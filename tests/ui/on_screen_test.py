@@ -117,7 +117,8 @@ def read_png(path):
         data = f.read()
     width, height = struct.unpack(">II", data[16:24])
     raw = zlib.decompress(data[data.index(b"IDAT") + 4:data.index(b"IEND") - 8])
-    return [[tuple(raw[y * (width * 4 + 1) + 1 + x * 4:][:4]) for x in range(width)] for y in range(height)]
+    row = width * 4 + 1
+    return [[tuple(raw[y * row + 1 + x * 4:y * row + 5 + x * 4]) for x in range(width)] for y in range(height)]
 
 
 def scaled(length, dpi):
