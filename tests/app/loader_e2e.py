@@ -27,6 +27,8 @@ MINIMISE_BUTTON = (449, 24)
 
 
 class LoaderTest(LoaderCase):
+    """What the cases of both classes below use."""
+
     def find_window(self, timeout_ms=30000):
         # A Wine program started at the very moment another one starts has
         # been seen to hang now and then: try again rather than wait on it.
@@ -44,6 +46,10 @@ class LoaderTest(LoaderCase):
         left, top = (int(v) for v in info["rect"].split(",")[:2])
         subprocess.run(["xdotool", "mousemove", str(left + point[0]), str(top + point[1]),
                         "sleep", "0.2", "click", "1"], env=H.env(), check=True)
+
+
+class Road(LoaderTest):
+    """The download and the launch, as the servers and the files see them."""
 
     # --- the road of one run --------------------------------------------------
     def test_road_of_one_run(self):
@@ -222,7 +228,7 @@ class LoaderTest(LoaderCase):
         self.assertEqual(len(runs), 1)
         self.assertEqual(runs[0]["sha256"], sha256(data))
 
-    # --- names, buttons, keys -------------------------------------------------
+    # --- names ----------------------------------------------------------------
     def test_loader_saved_under_another_name(self):
         data = installer_bytes(1000)
         self.serve(data)
@@ -272,6 +278,58 @@ class LoaderTest(LoaderCase):
                 self.assertFalse(os.path.exists(os.path.join(folder, installer)))
                 os.remove(inside)
 
+    # --- the installer launch -----------------------------------------------
+    def test_installer_deleted_before_launch_reruns_the_sequence(self):
+        data = installer_bytes(1000)
+        self.serve(data, where="scripted")
+        # The first "downloaded" event is answered once the file is deleted.
+        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 60, "until": "deleted"}])
+        loader = self.start_loader(scripted=True, exit_code=5)
+        poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
+        os.remove(self.final_path())
+        H.open_gate("deleted")
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual(self.stats_kinds(self.scripted),
+                         ["run", "downloaded", "downloaded", "finished:5", "finished:0"])
+        heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
+        self.assertEqual(len(heads), 2)
+        self.assertEqual(len(read_record(self.record)), 1)
+
+    def test_installer_removed_every_time_is_given_up(self):
+        # Something removes every fresh installer: after three more downloads
+        # the launch reports "file not found" (2) instead of nesting for ever.
+        self.serve(installer_bytes(1000), where="scripted")
+        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 60, "until": "removed %d" % i}
+                               for i in range(4)])
+        loader = self.start_loader(scripted=True)
+        for i in range(4):
+            poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
+            os.remove(self.final_path())
+            H.open_gate("removed %d" % i)
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual(self.stats_kinds(self.scripted),
+                         ["run"] + ["downloaded"] * 4 + ["finished:2"] + ["finished:0"] * 3)
+        self.assertEqual(read_record(self.record), [], "nothing ran")
+
+    def test_launch_refused_reports_its_error_code(self):
+        junk = hashlib.sha256(b"not a program").digest() * 100
+        self.serve(junk)
+        code = self.run_loader()
+        self.assertEqual(code, 1)
+        kinds = self.stats_kinds(self.nginx)
+        self.assertEqual(kinds[:2], ["run", "downloaded"])
+        self.assertEqual(len(kinds), 3)
+        self.assertTrue(kinds[2].startswith("finished:"))
+        self.assertNotEqual(kinds[2], "finished:0", "the launch error code is reported")
+        self.assertEqual(read_record(self.record), [])
+        with open(self.final_path(), "rb") as f:
+            self.assertEqual(f.read(), junk, "the file is kept")
+
+
+class Window(LoaderTest):
+    """The window: buttons, keys, messages of other programs, the progress text."""
+
+    # --- buttons, keys, messages -------------------------------------------
     def test_close_button_and_close_command_hide_and_the_job_finishes(self):
         self.serve(installer_bytes(3000000), where="scripted")
         # The close command is what Alt+F4 and the taskbar's Close send. The
@@ -359,53 +417,6 @@ class LoaderTest(LoaderCase):
         H.open_gate("looked")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
-
-    # --- the installer launch -----------------------------------------------
-    def test_installer_deleted_before_launch_reruns_the_sequence(self):
-        data = installer_bytes(1000)
-        self.serve(data, where="scripted")
-        # The first "downloaded" event is answered once the file is deleted.
-        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 60, "until": "deleted"}])
-        loader = self.start_loader(scripted=True, exit_code=5)
-        poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
-        os.remove(self.final_path())
-        H.open_gate("deleted")
-        self.assertEqual(loader.wait(timeout=120), 1)
-        self.assertEqual(self.stats_kinds(self.scripted),
-                         ["run", "downloaded", "downloaded", "finished:5", "finished:0"])
-        heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
-        self.assertEqual(len(heads), 2)
-        self.assertEqual(len(read_record(self.record)), 1)
-
-    def test_installer_removed_every_time_is_given_up(self):
-        # Something removes every fresh installer: after three more downloads
-        # the launch reports "file not found" (2) instead of nesting for ever.
-        self.serve(installer_bytes(1000), where="scripted")
-        H.script(STATS, steps=[{"match": "qloader_downloaded", "delay": 60, "until": "removed %d" % i}
-                               for i in range(4)])
-        loader = self.start_loader(scripted=True)
-        for i in range(4):
-            poll(lambda: os.path.exists(self.final_path()), 60, 0.02)
-            os.remove(self.final_path())
-            H.open_gate("removed %d" % i)
-        self.assertEqual(loader.wait(timeout=120), 1)
-        self.assertEqual(self.stats_kinds(self.scripted),
-                         ["run"] + ["downloaded"] * 4 + ["finished:2"] + ["finished:0"] * 3)
-        self.assertEqual(read_record(self.record), [], "nothing ran")
-
-    def test_launch_refused_reports_its_error_code(self):
-        junk = hashlib.sha256(b"not a program").digest() * 100
-        self.serve(junk)
-        code = self.run_loader()
-        self.assertEqual(code, 1)
-        kinds = self.stats_kinds(self.nginx)
-        self.assertEqual(kinds[:2], ["run", "downloaded"])
-        self.assertEqual(len(kinds), 3)
-        self.assertTrue(kinds[2].startswith("finished:"))
-        self.assertNotEqual(kinds[2], "finished:0", "the launch error code is reported")
-        self.assertEqual(read_record(self.record), [])
-        with open(self.final_path(), "rb") as f:
-            self.assertEqual(f.read(), junk, "the file is kept")
 
     # --- progress text --------------------------------------------------------
     def watch(self, hwnd, ms, look=False):

@@ -91,6 +91,10 @@ class HostileAnswers(FaultCase):
     def methods(self, requests):
         return [e.method for e in requests]
 
+
+class Locations(HostileAnswers):
+    """Redirects, header blocks over the buffer, lengths of every kind."""
+
     # --- redirects ----------------------------------------------------------------
     def test_redirect_loops(self):
         """A Location naming itself, and two hosts sending the loader back and
@@ -172,6 +176,10 @@ class HostileAnswers(FaultCase):
             with self.subTest(get_length=length):
                 requests, _ = self.attack([{"method": "GET", "length": length}])
                 self.assertEqual(requests[-1].method, "GET")
+
+
+class RangesAndDates(HostileAnswers):
+    """Content-Range in every wrong form, and malformed dates."""
 
     def test_content_range_past_the_file_or_backwards(self):
         """Ranges that start past the file, end before they start, or start

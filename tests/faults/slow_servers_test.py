@@ -27,6 +27,8 @@ class SlowServers(FaultCase):
         self.assertLess(gap, at_least + LATE, "%s: %.2f s" % (what, gap))
         return gap
 
+
+class Bodies(SlowServers):
     def test_bodies_that_stop_half_way(self):
         """Three GETs stall after a part (the server holds the connection for
         a minute): each fails after the 7 s receive time-out, the pauses grow
@@ -68,6 +70,8 @@ class SlowServers(FaultCase):
         self.assertEqual([e.method for e in self.installer_requests(self.scripted)], ["HEAD", "GET"])
         self.assert_installed(data)
 
+
+class Silences(SlowServers):
     def test_heads_never_answered(self):
         """Two HEADs are never answered: each counts as not sent after 7 s,
         and a HEAD not sent is followed by a 1 s pause."""
