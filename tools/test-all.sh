@@ -9,12 +9,15 @@
 #             and every test on the 64-bit build under the 64-bit Wine.
 # Then a short run of every fuzz target, and a list of what ran where.
 #
+# The tests that run on every build mostly wait on timers and servers: beside
+# them, at the lowest priority (nice 19), the other build is made and the
+# fuzzers run, on what the tests leave of the processors.
+#
 # One line per stage, with its time. What a stage prints goes to a log under
 # build/logs (the packages' to build/setup.log); a stage that fails names its
 # log and shows its end.
 #   KOVRA_FUZZ_SECONDS  seconds each fuzz target runs (default 20)
-#   KOVRA_TEST_JOBS     tests ctest runs at a time (default 8: most of them
-#                       wait on timers and servers, not on the processors)
+#   KOVRA_TEST_JOBS     tests ctest runs at a time (default 8)
 set -u
 cd "$(dirname "$0")/.."
 
@@ -33,10 +36,30 @@ stage() {
 finish() {
     echo "$1 ($(($(date +%s) - stage_began)) s)"
 }
-# show_end LOG: where the stage's output is, and its last lines.
+# show_end LOG [LINES]: the last lines of a stage's log.
 show_end() {
     echo "  the end of $1:"
     tail -n "${2:-15}" "$1" | sed 's/^/  | /'
+}
+# beside LOG COMMAND...: runs COMMAND in the background at the lowest
+# priority, its output in LOG, its exit status and seconds in LOG.status.
+beside() {
+    log=$1
+    shift
+    (
+        start=$(date +%s)
+        nice -n 19 "$@" >"$log" 2>&1
+        echo "$? $(($(date +%s) - start))" >"$log.status"
+    ) &
+}
+# joined NAME LOG PID DONE: waits for a job started beside the tests and
+# prints its line (DONE when it succeeded); 0 when it succeeded.
+joined() {
+    wait "$3"
+    read -r code seconds <"$2.status"
+    [ "$code" = 0 ] && echo "$1: $4 ($seconds s, beside the tests)" && return 0
+    echo "$1: FAILED ($seconds s, beside the tests)"
+    return 1
 }
 
 stage packages
@@ -54,17 +77,29 @@ route=$(printf '%s\n' "$choice" | sed -n 1p)
 said=$(printf '%s\n' "$choice" | sed -n 2p)
 finish "$said"
 
-for preset in i686 x86_64; do
-    stage "build $preset"
-    log=$logs/build-$preset.log
-    if cmake --preset "$preset" >"$log" 2>&1 && cmake --build --preset "$preset" >>"$log" 2>&1; then
-        finish done
-    else
-        finish failed
-        show_end "$log" 25
-        exit 1
-    fi
-done
+# The build every test runs on, and the other one.
+case "$route" in
+    x86_64) main=x86_64 other=i686 ;;
+    *) main=i686 other=x86_64 ;;
+esac
+
+stage "build $main"
+if { cmake --preset "$main" && cmake --build --preset "$main"; } >"$logs/build-$main.log" 2>&1; then
+    finish done
+else
+    finish failed
+    show_end "$logs/build-$main.log" 25
+    exit 1
+fi
+
+beside "$logs/build-$other.log" sh -c 'cmake --preset "$1" && cmake --build --preset "$1"' - "$other"
+other_build=$!
+# The pure parsers under libFuzzer, AddressSanitizer and UndefinedBehavior-
+# Sanitizer, built natively with clang, two targets at a time. A crash or a
+# broken property fails the run.
+seconds=${KOVRA_FUZZ_SECONDS:-20}
+beside "$logs/fuzz.log" env FUZZ_JOBS=2 tests/fuzz/run_fuzzers.sh "$seconds"
+fuzzers=$!
 
 # run_tests PRESET ROUTE WHAT [CTEST OPTIONS...]: one ctest run of a build;
 # its results go to $results/<n>-<preset>.xml with WHAT beside them.
@@ -90,30 +125,24 @@ run_tests() {
 }
 
 case "$route" in
-    native)
-        run_tests i686 native "every test, natively"
-        run_tests x86_64 native "the unit tests" -L unit
-        ;;
-    emulated)
-        run_tests i686 emulated "every test, under emulation"
-        run_tests x86_64 x86_64 "the unit tests, under the 64-bit Wine" -L unit
-        ;;
-    x86_64)
-        run_tests i686 native "the static checks (no 32-bit program runs on this route)" -L static
-        run_tests x86_64 x86_64 "every test, under the 64-bit Wine"
-        ;;
+    native) run_tests i686 native "every test, natively" ;;
+    emulated) run_tests i686 emulated "every test, under emulation" ;;
+    x86_64) run_tests x86_64 x86_64 "every test, under the 64-bit Wine" ;;
 esac
 
-# The pure parsers under libFuzzer, AddressSanitizer and UndefinedBehavior-
-# Sanitizer, built natively with clang, two targets at a time. A crash or a
-# broken property fails the run.
-seconds=${KOVRA_FUZZ_SECONDS:-20}
-stage "fuzzers, $seconds s a target"
-if FUZZ_JOBS=2 tests/fuzz/run_fuzzers.sh "$seconds" >"$logs/fuzz.log" 2>&1; then
-    finish "nothing found"
+if joined "build $other" "$logs/build-$other.log" $other_build done; then
+    case "$route" in
+        native) run_tests x86_64 native "the unit tests" -L unit ;;
+        emulated) run_tests x86_64 x86_64 "the unit tests, under the 64-bit Wine" -L unit ;;
+        x86_64) run_tests i686 native "the static checks (no 32-bit program runs on this route)" -L static ;;
+    esac
 else
     status=1
-    finish FAILED
+    show_end "$logs/build-$other.log" 25
+fi
+
+if ! joined "fuzzers, $seconds s a target" "$logs/fuzz.log" $fuzzers "nothing found"; then
+    status=1
     show_end "$logs/fuzz.log" 25
 fi
 
