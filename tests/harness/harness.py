@@ -6,18 +6,18 @@
   harness.py start --state DIR [--download-host H] [--stats-host H] [--desktop-keeper EXE] [--download-rate B]
   harness.py stop  --state DIR
 
-boot (the harness_start test) makes the run's Wine prefix once, in DIR/base
-(Arial mapped to Liberation Sans, no window management). run gives one test
-an instance of its own in DIR/tests/NAME, runs the command in it with
-KOVRA_HARNESS_DIR naming the instance, and ends the instance. start makes one
+boot (the harness_start test) makes the run's Wine prefix once, in DIR/base.
+run gives one test an instance of its own in DIR/tests/NAME, runs the command
+in it (KOVRA_HARNESS_DIR names the instance) and ends it. start makes one
 instance in DIR itself, with a prefix booted for it (the demo, the
 benchmarks). stop ends whatever is left under DIR.
 
-An instance is a copy of the prefix with its own wineserver, a private Xvfb
-display, the servers it asks for (by default the scripted server and nginx,
-which answers for both fixed hosts as the proxy the program reaches them
-through), each on a loopback port of its own, their logs, and the values
-tests read: DIR/env for the shell runner, DIR/env.json for Python.
+An instance is a copy of the booted prefix (Arial mapped to Liberation Sans,
+no window management) with its own wineserver, a private Xvfb display, the
+servers it asks for (by default the scripted server and nginx, which answers
+for both fixed hosts as the proxy the program reaches them through) on
+loopback ports of their own, their logs, and the values tests read: DIR/env
+for the shell runner, DIR/env.json for Python.
 """
 
 import argparse
@@ -33,31 +33,15 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_SERVERS = ("scripted", "nginx")
-# Files a prefix copy shares with the booted prefix (hard links): the modules
-# and tables Wine maps and never writes. The registry, the .ini files and
-# everything else are copied.
+# What a prefix copy shares with the booted prefix (hard links): the modules
+# and tables under drive_c/windows, which Wine maps and never writes. The
+# registry, the .ini files and everything else are copied.
 SHARED_KINDS = {".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".ds", ".vxd", ".tlb", ".com",
                 ".nls", ".msstyles", ".mod", ".icm"}
 
 
 class HarnessError(Exception):
     """Why the harness cannot start: said in one line."""
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for(ready, what, timeout=20, process=None):
-    deadline = time.time() + timeout
-    while not ready():
-        if process is not None and process.poll() is not None:
-            raise HarnessError("%s ended at its start (exit %d)" % (what, process.returncode))
-        if time.time() > deadline:
-            raise HarnessError("%s did not start within %d s" % (what, timeout))
-        time.sleep(0.05)
 
 
 def x_server_alive(number):
@@ -106,8 +90,7 @@ def step(args, env, timeout=180, **options):
 
 def wine_env(prefix, display=None):
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    if display:
-        env["DISPLAY"] = display
+    env.update({"DISPLAY": display} if display else {})
     env.pop("http_proxy", None)
     return env
 
@@ -129,28 +112,13 @@ def boot_prefix(prefix, display):
 def copy_prefix(base, prefix):
     """A prefix of its own for one test, made from the booted one in about
     0.1 s (a whole copy, 1.3 GB, takes seconds and as much disk)."""
-    for folder, dirs, files in os.walk(base):
-        relative = os.path.relpath(folder, base)
-        into = os.path.normpath(os.path.join(prefix, relative))
-        os.makedirs(into, exist_ok=True)
-        shared = relative.split(os.sep)[:2] == ["drive_c", "windows"]
-        for name in list(dirs) + files:
-            source, target = os.path.join(folder, name), os.path.join(into, name)
-            if os.path.islink(source):
-                os.symlink(os.readlink(source), target)
-                if name in dirs:
-                    dirs.remove(name)
-            elif name in files:
-                if shared and os.path.splitext(name)[1].lower() in SHARED_KINDS:
-                    os.link(source, target)
-                else:
-                    shutil.copy2(source, target)
-
-
-def changed_since(folder, stamp):
-    """Files under folder written after the time stamp."""
-    return [os.path.join(d, n) for d, _, names in os.walk(folder) for n in names
-            if not os.path.islink(os.path.join(d, n)) and os.lstat(os.path.join(d, n)).st_mtime > stamp]
+    def copy(source, target):
+        shared = os.path.relpath(source, base).split(os.sep)[:2] == ["drive_c", "windows"]
+        if shared and os.path.splitext(source)[1].lower() in SHARED_KINDS:
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+    shutil.copytree(base, prefix, symlinks=True, copy_function=copy)
 
 
 def wine_user(prefix):
@@ -159,22 +127,23 @@ def wine_user(prefix):
 
 
 # --- servers -------------------------------------------------------------------
-# Each kind of server an instance can start: start(instance) starts it, with
-# instance.spawn so that stop ends it, and adds what tests need to know to
-# instance.values. Kinds start in the order of this list.
+# The kinds of server an instance can start, in the order they start:
+# start(instance) starts one with instance.spawn (so that stop ends it) and
+# adds what tests need to know to instance.values.
 class ScriptedServer:
     """tests/harness/scripted_server.py: the answers nginx cannot give."""
     name = "scripted"
 
     def start(self, instance):
-        log, port_file = instance.path("scripted.log"), instance.path("scripted.port")
+        log = instance.path("scripted.log")
         open(log, "w").close()
-        process = instance.spawn(self.name, [sys.executable, os.path.join(HERE, "scripted_server.py"), "--port", "0",
-                                             "--port-file", port_file, "--root", instance.path("www", "scripted"),
-                                             "--log", log], output=instance.path("scripted.out"))
-        wait_for(lambda: os.path.exists(port_file), "the scripted server", process=process)
-        with open(port_file) as f:
-            instance.values["KOVRA_SCRIPTED_PORT"] = f.read()
+        # It takes a socket that listens already: its port is known and
+        # nobody else's.
+        with socket.create_server(("127.0.0.1", 0)) as listening:
+            instance.spawn(self.name, [sys.executable, os.path.join(HERE, "scripted_server.py"), "--fd",
+                                       str(listening.fileno()), "--root", instance.path("www", "scripted"), "--log",
+                                       log], output=instance.path("scripted.out"), pass_fds=(listening.fileno(),))
+            instance.values["KOVRA_SCRIPTED_PORT"] = str(listening.getsockname()[1])
 
 
 class Nginx:
@@ -187,44 +156,39 @@ class Nginx:
         for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
             os.makedirs(os.path.join(folder, "tmp", sub), exist_ok=True)
         open(os.path.join(folder, "access.log"), "w").close()
-        pid_file = os.path.join(folder, "nginx.pid")
-        with open(os.path.join(HERE, "nginx.conf.in")) as f:
-            template = f.read()
-        # The port is free when chosen but not held: another instance may
-        # take it first, and then this nginx ends. It writes its pid file
-        # once it listens.
-        for attempt in range(5):
-            port = free_port()
-            conf = template
-            for key, value in {"@DIR@": folder, "@WWW@": instance.path("www"), "@PORT@": str(port),
-                               "@SCRIPTED_PORT@": instance.values["KOVRA_SCRIPTED_PORT"],
+        pid_file, conf_path = os.path.join(folder, "nginx.pid"), os.path.join(folder, "nginx.conf")
+        # nginx takes a socket that listens already, the way a new nginx takes
+        # the old one's on an upgrade (the NGINX variable): its port is known
+        # and nobody else's.
+        with socket.create_server(("127.0.0.1", 0)) as listening:
+            port = str(listening.getsockname()[1])
+            with open(os.path.join(HERE, "nginx.conf.in")) as f:
+                conf = f.read()
+            for key, value in {"@DIR@": folder, "@WWW@": instance.path("www"), "@PORT@": port,
                                "@USER@": "user root;" if os.geteuid() == 0 else "",
+                               "@SCRIPTED_PORT@": instance.values["KOVRA_SCRIPTED_PORT"],
                                "@DOWNLOAD_HOST@": instance.values["KOVRA_DOWNLOAD_HOST"],
                                "@STATS_HOST@": instance.values["KOVRA_STATS_HOST"],
                                "@DOWNLOAD_RATE@": "limit_rate %d;" % instance.download_rate
                                if instance.download_rate else ""}.items():
                 conf = conf.replace(key, value)
-            conf_path = os.path.join(folder, "nginx.conf")
             with open(conf_path, "w") as f:
                 f.write(conf)
             if os.path.exists(pid_file):
                 os.remove(pid_file)
             process = instance.spawn(self.name, ["nginx", "-e", os.path.join(folder, "error.log"), "-p", folder,
-                                                 "-c", conf_path])
-            try:
-                wait_for(lambda: os.path.exists(pid_file), "nginx", process=process)
-                break
-            except HarnessError:
-                instance.end(self.name)
-                if attempt == 4:
-                    raise
-        instance.values.update({
-            "KOVRA_NGINX_PORT": str(port),
-            "http_proxy": "http://127.0.0.1:%d" % port,
-            # One name only: Wine's WinINet splits the list at ";" or " ", not
-            # at ",", and would send "127.0.0.1,localhost" to the proxy.
-            "no_proxy": "127.0.0.1",
-        })
+                                                 "-c", conf_path], pass_fds=(listening.fileno(),),
+                                     env=dict(os.environ, NGINX="%d;" % listening.fileno()))
+        # It writes its pid file once it has started.
+        deadline = time.time() + 20
+        while not os.path.exists(pid_file):
+            if process.poll() is not None or time.time() > deadline:
+                raise HarnessError("nginx did not start (see %s)" % os.path.join(folder, "error.log"))
+            time.sleep(0.05)
+        # One name in no_proxy: Wine's WinINet splits the list at ";" or " ",
+        # not at ",", and would send "127.0.0.1,localhost" to the proxy.
+        instance.values.update({"KOVRA_NGINX_PORT": port, "http_proxy": "http://127.0.0.1:%s" % port,
+                                "no_proxy": "127.0.0.1"})
 
 
 SERVERS = [ScriptedServer(), Nginx()]
@@ -235,9 +199,7 @@ class Instance:
     """What one test runs against, in one folder."""
 
     def __init__(self, folder, settings, download_rate=0):
-        self.folder = folder
-        self.settings = settings
-        self.download_rate = download_rate
+        self.folder, self.settings, self.download_rate = folder, settings, download_rate
         self.pids = {}
         self.values = {
             "WINEDEBUG": "-all",
@@ -255,24 +217,14 @@ class Instance:
 
     def spawn(self, name, args, env=None, output=None, **options):
         """Starts a process of the instance in a session of its own; stop ends it."""
-        out = open(output, "w") if output else subprocess.DEVNULL
-        process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                   start_new_session=True, **options)
-        if output:
-            out.close()
+        with open(output or os.devnull, "w") as out:
+            process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                       start_new_session=True, **options)
         self.pids[name] = process.pid
         # Written at once, so that a start that fails half-way is ended all the same.
         with open(self.path("pids.json"), "w") as f:
             json.dump(self.pids, f)
         return process
-
-    def end(self, name):
-        pid = self.pids.pop(name, None)
-        if pid:
-            try:
-                os.killpg(pid, signal.SIGKILL)
-            except OSError:
-                pass
 
     def start_display(self):
         """A private Xvfb on a free display. Xvfb takes the display with a
@@ -289,11 +241,11 @@ class Instance:
             with os.fdopen(read, "rb") as said:
                 # It writes its number and a new line once it takes
                 # connections (the pipe must stay open until then), or ends.
-                ready = select.select([said], [], [], 20)[0] and said.readline().endswith(b"\n")
-            if ready:
-                self.values["DISPLAY"] = ":%d" % number
-                return
-            self.end("xvfb")
+                if select.select([said], [], [], 20)[0] and said.readline().endswith(b"\n"):
+                    self.values["DISPLAY"] = ":%d" % number
+                    return
+            del self.pids["xvfb"]
+            process.kill()
             process.wait()
         raise HarnessError("no free X display (see %s)" % self.path("xvfb.log"))
 
@@ -319,12 +271,12 @@ class Instance:
     def start(self, servers, base=None):
         """Everything up; the prefix copied from base, or booted when there is none."""
         began = time.time()
-        for sub in ("download", "scripted"):
-            os.makedirs(self.path("www", sub), exist_ok=True)
-        self.start_display()
         unknown = set(servers) - {kind.name for kind in SERVERS}
         if unknown:
             raise HarnessError("no server of the kind %s" % ", ".join(sorted(unknown)))
+        for sub in ("download", "scripted"):
+            os.makedirs(self.path("www", sub), exist_ok=True)
+        self.start_display()
         for kind in SERVERS:
             if kind.name in servers:
                 kind.start(self)
@@ -335,12 +287,11 @@ class Instance:
             boot_prefix(prefix, self.values["DISPLAY"])
         self.start_wine(prefix)
         with open(self.path("env"), "w") as f:
-            for key, value in self.values.items():
-                f.write("%s='%s'\nexport %s\n" % (key, value.replace("'", "'\\''"), key))
+            f.writelines("%s='%s'\nexport %s\n" % (key, value.replace("'", "'\\''"), key)
+                         for key, value in self.values.items())
         with open(self.path("env.json"), "w") as f:
             json.dump(self.values, f, indent=1)
-        ports = ", ".join("%s %s" % (kind.name, self.values.get("KOVRA_%s_PORT" % kind.name.upper(), "-"))
-                          for kind in SERVERS if kind.name in servers)
+        ports = ", ".join("%s %s" % (name, self.values.get("KOVRA_%s_PORT" % name.upper(), "-")) for name in servers)
         print("harness: %s: ready in %.1f s (display %s, %s, route %s)" % (
             os.path.basename(self.folder), time.time() - began, self.values["DISPLAY"], ports or "no servers",
             self.values["KOVRA_ROUTE"]), flush=True)
@@ -348,12 +299,12 @@ class Instance:
 
 def end_instance(folder, keep_prefix=True):
     """Ends every process of an instance (also one whose runner was killed)."""
-    pids_file = os.path.join(folder, "pids.json")
+    pids_file, prefix = os.path.join(folder, "pids.json"), os.path.join(folder, "prefix")
     pids = {}
     if os.path.exists(pids_file):
         with open(pids_file) as f:
             pids = json.load(f)
-    prefix = os.path.join(folder, "prefix")
+        os.remove(pids_file)
 
     def kill(name, how=signal.SIGKILL):
         try:
@@ -370,91 +321,65 @@ def end_instance(folder, keep_prefix=True):
     for name in [n for n in pids if n != "xvfb"]:
         kill(name)
     kill("xvfb", signal.SIGTERM)
-    if os.path.exists(pids_file):
-        os.remove(pids_file)
     if not keep_prefix:
-        shutil.rmtree(os.path.join(folder, "prefix"), ignore_errors=True)
-
-
-def settings_of(args):
-    return {"download_host": args.download_host, "stats_host": args.stats_host,
-            "desktop_keeper": args.desktop_keeper}
+        shutil.rmtree(prefix, ignore_errors=True)
 
 
 def boot(args):
     """The run's prefix, booted once and copied for each test."""
     state = os.path.abspath(args.state)
     stop(state)
-    base = os.path.join(state, "base")
     shutil.rmtree(os.path.join(state, "tests"), ignore_errors=True)
-    os.makedirs(base, exist_ok=True)
+    base = Instance(os.path.join(state, "base"), vars(args))
+    os.makedirs(base.folder, exist_ok=True)
     began = time.time()
-    # A display of its own: some Wine calls of the set-up want one.
-    display = Instance(base, settings_of(args))
     try:
-        display.start_display()
-        boot_prefix(os.path.join(base, "prefix"), display.values["DISPLAY"])
+        # A display of its own: some Wine calls of the set-up want one.
+        base.start_display()
+        boot_prefix(base.path("prefix"), base.values["DISPLAY"])
     finally:
-        end_instance(base)
-    settings = dict(settings_of(args), booted=time.time())
-    with open(os.path.join(base, "base.json"), "w") as f:
-        json.dump(settings, f, indent=1)
-    copy_began = time.time()
-    copy_prefix(os.path.join(base, "prefix"), os.path.join(base, "copy-check"))
-    copied = time.time() - copy_began
-    shutil.rmtree(os.path.join(base, "copy-check"))
-    print("harness: prefix booted in %.1f s, copied for each test in %.2f s, route %s"
-          % (copy_began - began, copied, os.environ.get("KOVRA_ROUTE", "native")))
+        end_instance(base.folder)
+    with open(base.path("base.json"), "w") as f:
+        json.dump(dict(base.settings, booted=time.time()), f, indent=1)
+    print("harness: prefix booted in %.1f s, route %s" % (time.time() - began, os.environ.get("KOVRA_ROUTE", "native")))
 
 
 def run(args, command):
     state = os.path.abspath(args.state)
-    base = os.path.join(state, "base")
-    if not os.path.exists(os.path.join(base, "base.json")):
+    if not os.path.exists(os.path.join(state, "base", "base.json")):
         print("harness: not booted: run the harness_start test first", file=sys.stderr)
         return 125
-    with open(os.path.join(base, "base.json")) as f:
-        settings = json.load(f)
-    folder = os.path.join(state, "tests", args.name)
-    end_instance(folder, keep_prefix=False)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    instance = Instance(folder, settings)
+    with open(os.path.join(state, "base", "base.json")) as f:
+        instance = Instance(os.path.join(state, "tests", args.name), json.load(f))
+    end_instance(instance.folder, keep_prefix=False)
+    shutil.rmtree(instance.folder, ignore_errors=True)
+    os.makedirs(instance.folder)
     # ctest ends a test that runs too long with SIGTERM or SIGKILL: the first
     # still ends the instance here, the second leaves it to harness_stop.
     signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(128 + number))
     try:
         try:
             instance.start(args.servers.split(",") if args.servers else DEFAULT_SERVERS,
-                           base=os.path.join(base, "prefix"))
+                           base=os.path.join(state, "base", "prefix"))
         except (HarnessError, OSError, subprocess.SubprocessError) as error:
             print("harness: cannot start: %s" % error, flush=True)
             return 1
         return subprocess.run(command, env=dict(os.environ, **instance.values)).returncode
     finally:
-        end_instance(folder, keep_prefix=os.environ.get("KOVRA_KEEP_PREFIXES", "") not in ("", "0"))
-
-
-def start(args):
-    """One instance in the state folder itself, with a prefix booted for it."""
-    state = os.path.abspath(args.state)
-    os.makedirs(state, exist_ok=True)
-    stop(state)
-    Instance(state, settings_of(args), download_rate=args.download_rate).start(DEFAULT_SERVERS)
+        end_instance(instance.folder, keep_prefix=os.environ.get("KOVRA_KEEP_PREFIXES", "") not in ("", "0"))
 
 
 def stop(state):
     """Ends what is left under the state folder; says when a test wrote into
-    a file its prefix shares with the booted one."""
-    end_instance(state)
+    a file its prefix shares with the booted one (all are older than boot's end)."""
     tests = os.path.join(state, "tests")
-    for name in sorted(os.listdir(tests)) if os.path.isdir(tests) else []:
-        end_instance(os.path.join(tests, name))
-    base_json = os.path.join(state, "base", "base.json")
-    if os.path.exists(base_json):
-        with open(base_json) as f:
+    for folder in [state] + [os.path.join(tests, n) for n in (os.listdir(tests) if os.path.isdir(tests) else [])]:
+        end_instance(folder)
+    if os.path.exists(os.path.join(state, "base", "base.json")):
+        with open(os.path.join(state, "base", "base.json")) as f:
             booted = json.load(f)["booted"]
-        changed = changed_since(os.path.join(state, "base", "prefix"), booted)
+        changed = [os.path.join(d, n) for d, _, names in os.walk(os.path.join(state, "base", "prefix"))
+                   for n in names if os.lstat(os.path.join(d, n)).st_mtime > booted]
         if changed:
             print("harness: the booted prefix changed during the run: %s" % " ".join(changed[:5]), file=sys.stderr)
             return 1
@@ -463,10 +388,7 @@ def stop(state):
 
 def main():
     argv = sys.argv[1:]
-    command = []
-    if "--" in argv:
-        command = argv[argv.index("--") + 1:]
-        argv = argv[:argv.index("--")]
+    command = argv[argv.index("--") + 1:] if "--" in argv else []
     parser = argparse.ArgumentParser()
     parser.add_argument("command", choices=("boot", "run", "start", "stop"))
     parser.add_argument("--state", required=True)
@@ -478,18 +400,25 @@ def main():
                         "(window_probe.exe: it is started with hold-desktop)")
     parser.add_argument("--download-rate", type=int, default=0,
                         help="bytes a second nginx sends of a download (0: no limit); the demo slows down to be seen")
-    args = parser.parse_args(argv)
+    args = parser.parse_args(argv[:len(argv) - len(command) - (1 if command else 0)])
+    state = os.path.abspath(args.state)
     if args.command == "run":
         if not args.name or not command:
             parser.error("run needs --name and a command after --")
         sys.exit(run(args, command))
     if args.command == "stop":
-        sys.exit(stop(os.path.abspath(args.state)))
+        sys.exit(stop(state))
     try:
-        boot(args) if args.command == "boot" else start(args)
+        if args.command == "boot":
+            boot(args)
+        else:
+            # One instance in the state folder itself, with a prefix booted for it.
+            os.makedirs(state, exist_ok=True)
+            stop(state)
+            Instance(state, vars(args), download_rate=args.download_rate).start(DEFAULT_SERVERS)
     except (HarnessError, OSError, subprocess.SubprocessError) as error:
         # End what was started, and say why in one line.
-        stop(os.path.abspath(args.state))
+        stop(state)
         print("harness: cannot start: %s" % error, file=sys.stderr)
         sys.exit(1)
 

@@ -409,17 +409,13 @@ class Handler(socketserver.BaseRequestHandler):
         self.reset_connection()
 
     def peer_unread(self):
-        """Bytes the client's socket has received but the client not read yet
+        """Bytes the client's socket has received and the client not read yet
         (its receive queue in /proc/net/tcp: both ends are on this machine)."""
-        def hex_address(address):
-            return "%08X:%04X" % (struct.unpack("<I", socket.inet_aton(address[0]))[0], address[1])
-        ends = "%s %s" % (hex_address(self.request.getpeername()), hex_address(self.request.getsockname()))
+        ends = " ".join("%08X:%04X" % (struct.unpack("<I", socket.inet_aton(host))[0], port)
+                        for host, port in (self.request.getpeername(), self.request.getsockname()))
         with open("/proc/net/tcp") as f:
-            for line in f:
-                fields = line.split()
-                if " ".join(fields[1:3]) == ends:
-                    return int(fields[4].split(":")[1], 16)
-        return -1
+            rows = [line.split() for line in f]
+        return next((int(row[4].split(":")[1], 16) for row in rows if " ".join(row[1:3]) == ends), -1)
 
     def reset_connection(self):
         self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -472,17 +468,15 @@ class Server(socketserver.ThreadingTCPServer):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    parser.add_argument("--port", type=int, required=True, help="0: a free one, written to --port-file")
-    parser.add_argument("--port-file")
+    parser.add_argument("--port", type=int, help="the port to listen on")
+    parser.add_argument("--fd", type=int, help="or a socket already listening, given by the harness")
     parser.add_argument("--root", required=True)
     parser.add_argument("--log", required=True)
     ARGS = parser.parse_args()
-    with Server(("127.0.0.1", ARGS.port), Handler) as server:
-        if ARGS.port_file:
-            # Written whole under another name first: a reader never sees half a number.
-            with open(ARGS.port_file + ".new", "w") as f:
-                f.write(str(server.server_address[1]))
-            os.replace(ARGS.port_file + ".new", ARGS.port_file)
+    with Server(("127.0.0.1", ARGS.port or 0), Handler, bind_and_activate=ARGS.fd is None) as server:
+        if ARGS.fd is not None:
+            server.socket.close()
+            server.socket = socket.socket(fileno=ARGS.fd)
         server.serve_forever()
 
 
