@@ -9,11 +9,12 @@ import hashlib
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 import unittest
 
 from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer, is_stats, poll,
-                           read_record, sha256, stats_type)
+                           read_record, remove, sha256, stats_type)
 
 H = harness()
 LOADER = H.program("KovraLoader.exe")
@@ -26,7 +27,7 @@ CLOSE_BUTTON = (478, 24)
 MINIMISE_BUTTON = (449, 24)
 
 
-class LoaderTest(LoaderCase):
+class EndToEndCase(LoaderCase):
     """What the cases of both classes below use."""
 
     def find_window(self, timeout_ms=30000):
@@ -48,15 +49,14 @@ class LoaderTest(LoaderCase):
                         "sleep", "0.2", "click", "1"], env=H.env(), check=True)
 
 
-class Road(LoaderTest):
+class Road(EndToEndCase):
     """The download and the launch, as the servers and the files see them."""
 
     # --- the road of one run --------------------------------------------------
     def test_road_of_one_run(self):
         data = installer_bytes(300000)
         self.serve(data)
-        code = self.run_loader(exit_code=5)
-        self.assertEqual(code, 1, "exit code after a completed installation")
+        self.assertEqual(self.run_loader(exit_code=5), 1, "exit code after a completed installation")
 
         entries = [e for e in self.nginx.wait_for(5) if is_stats(e) or is_installer(e)]
         self.assertEqual([(e.method, stats_type(e) if is_stats(e) else e.path) for e in entries], [
@@ -87,8 +87,7 @@ class Road(LoaderTest):
         H.script(INSTALLER, default={"stall": 1000, "hold": 120})
         first = self.start_loader(scripted=True)
         self.find_window()
-        code = self.run_loader(scripted=True)
-        self.assertEqual(code, 0)
+        self.assertEqual(self.run_loader(scripted=True), 0)
         self.assertIsNone(first.poll(), "the first loader goes on")
         time.sleep(1)
         # A loader past the single-instance check sends its run event before
@@ -98,16 +97,10 @@ class Road(LoaderTest):
         self.kill_loaders()
 
     # --- text pages -----------------------------------------------------------
-    def set_browser_recorder(self):
-        opened = os.path.join(self.work, "opened-%s.txt" % self._testMethodName)
-        self.addCleanup(H.record_browser(opened))
-        return opened
-
     def test_text_page_opens_in_the_browser_and_ends(self):
-        opened = self.set_browser_recorder()
+        opened = self.record_browser()
         H.script(INSTALLER, default={"ctype": "text/html; charset=utf-8", "body": "<p>maintenance</p>"})
-        code = self.run_loader(scripted=True)
-        self.assertEqual(code, 0)
+        self.assertEqual(self.run_loader(scripted=True), 0)
         poll(lambda: os.path.exists(opened), 20)
         with open(opened) as f:
             self.assertIn("http://%s%s" % (H.download_host, INSTALLER), f.read())
@@ -116,15 +109,14 @@ class Road(LoaderTest):
         self.assertEqual([e.method for e in installer], ["HEAD"], "no further attempt")
 
     def test_redirect_to_a_local_path_is_never_handed_to_the_shell(self):
-        opened = self.set_browser_recorder()
+        opened = self.record_browser()
         # A Location naming a local program. The downloader takes it as a path
         # on the same server, so at most that web page may be opened.
         local = H.windows_path(STANDIN)
         H.script(INSTALLER, default={"status": 302, "location": local})
         resolved = "/" + local.replace("\\", "/")
         H.script(resolved, default={"ctype": "text/plain", "body": "x"})
-        code = self.run_loader(timeout=120, scripted=True)
-        self.assertEqual(code, 0)
+        self.assertEqual(self.run_loader(timeout=120, scripted=True), 0)
         poll(lambda: os.path.exists(opened), 20)
         with open(opened) as f:
             self.assertEqual(f.read().split(), ["http://%s%s" % (H.download_host, resolved)])
@@ -138,8 +130,7 @@ class Road(LoaderTest):
         signed = "http://blob.kovra.example/blob/KovraInstallerD1.exe?sig=1"
         H.script(INSTALLER, steps=[{"method": "GET", "status": 302, "location": signed}])
         H.script("/blob/KovraInstallerD1.exe", default={"file": "KovraInstallerD1.exe"})
-        code = self.run_loader(timeout=120, scripted=True)
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(timeout=120, scripted=True), 1)
         gets = [e for e in self.scripted.entries() if e.method == "GET" and not is_stats(e)]
         self.assertEqual([(e.path, e.status, e.header("Range")) for e in gets],
                          [(INSTALLER, 302, "bytes=0-"), ("/blob/KovraInstallerD1.exe?sig=1", 206, "bytes=0-")])
@@ -155,8 +146,7 @@ class Road(LoaderTest):
         steps = [{"method": "HEAD", "status": 500}] * 4 + [{"method": "HEAD", "silent": True, "hold": 30},
                                                             {"method": "HEAD", "status": 503}]
         H.script(INSTALLER, steps=steps)
-        code = self.run_loader(timeout=180, scripted=True)
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(timeout=180, scripted=True), 1)
         heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
         self.assertEqual(len(heads), 7)
         # Servers log an answer when it is done; the silent one is done when
@@ -174,28 +164,18 @@ class Road(LoaderTest):
 
     def set_temp_folder(self, folder):
         """The user's TEMP and TMP for the test's Wine programs, put back after it."""
-        saved = {}
+        with tempfile.NamedTemporaryFile(dir=self.work, suffix=".reg", delete=False) as saved:
+            H.reg("export", r"HKCU\Environment", H.windows_path(saved.name), "/y")
+        self.addCleanup(H.reg, "import", H.windows_path(saved.name))
         for name in ("TEMP", "TMP"):
-            query = H.reg("query", r"HKCU\Environment", "/v", name).stdout.decode("utf-8", "replace")
-            words = [line.split(None, 2) for line in query.splitlines() if line.strip().startswith(name)]
-            saved[name] = words[0][1:] if words else None
             H.reg("add", r"HKCU\Environment", "/v", name, "/t", "REG_EXPAND_SZ", "/d", folder, "/f")
-
-        def restore():
-            for name, value in saved.items():
-                if value:
-                    H.reg("add", r"HKCU\Environment", "/v", name, "/t", value[0], "/d", value[1], "/f")
-                else:
-                    H.reg("delete", r"HKCU\Environment", "/v", name, "/f")
-        self.addCleanup(restore)
 
     def test_no_temporary_folder_gives_up_at_once(self):
         # A temporary folder the platform refuses to give (Wine: longer than
         # MAX_PATH) leaves no usable target: no download, no installer.
         self.serve(installer_bytes(1000))
         self.set_temp_folder("C:\\" + "folder\\" * 40)
-        code = self.run_loader(timeout=120)
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(timeout=120), 1)
         entries = self.nginx.wait_for(1)
         self.assertEqual([stats_type(e) if is_stats(e) else e.method for e in entries], ["run"])
         self.assertEqual(read_record(self.record), [])
@@ -217,8 +197,7 @@ class Road(LoaderTest):
 
         H.reset_scripts()
         second_log = H.scripted_log()
-        code = self.run_loader(scripted=True)
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(scripted=True), 1)
         gets = [e for e in second_log.entries() if is_installer(e) and e.method == "GET"]
         self.assertEqual(len(gets), 1)
         self.assertEqual(gets[0].header("Range"), "bytes=%d-" % have)
@@ -234,8 +213,7 @@ class Road(LoaderTest):
         self.serve(data)
         other = os.path.join(self.work, "setup (1).exe")
         shutil.copyfile(LOADER, other)
-        code = self.run_loader(program=other)
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(program=other), 1)
         runs = read_record(self.record)
         self.assertEqual(len(runs), 1)
         self.assertEqual(runs[0]["exe"].lower(), self.temp_windows("setup (1).exe").lower())
@@ -263,10 +241,8 @@ class Road(LoaderTest):
                 folder = os.path.join(H.temp_dir, sub)
                 inside = os.path.join(folder, name)
                 shutil.copyfile(LOADER, inside)
-                if os.path.exists(self.record):
-                    os.remove(self.record)
-                code = self.run_loader(program=inside, timeout=120)
-                self.assertEqual(code, 1)
+                remove(self.record)
+                self.assertEqual(self.run_loader(program=inside, timeout=120), 1)
                 runs = read_record(self.record)
                 self.assertEqual(len(runs), 1)
                 # Wine names a program started by its short path in the long form.
@@ -326,7 +302,7 @@ class Road(LoaderTest):
             self.assertEqual(f.read(), junk, "the file is kept")
 
 
-class Window(LoaderTest):
+class Window(EndToEndCase):
     """The window: buttons, keys, messages of other programs, the progress text."""
 
     # --- buttons, keys, messages -------------------------------------------
@@ -450,7 +426,7 @@ class Window(LoaderTest):
         return seen
 
     def test_window_text_at_3_percent(self):
-        data = installer_bytes(1000000 - os.path.getsize(STANDIN))
+        data = installer_bytes(total=1000000)
         self.assertEqual(len(data), 1000000)
         # 29,999 of 1,000,000 bytes is 2 %: nothing is shown.
         seen = self.progress_from(data, 29999 - 10240)
@@ -496,7 +472,7 @@ class Window(LoaderTest):
         # 40 % of 1,100,000 bytes; then an attempt whose HEAD has no length
         # starts over and steps the bar on 42 times (10,240-byte reads), to 50;
         # then the total is known again, and one more read is at 40 % again.
-        self.serve(installer_bytes(1100000 - os.path.getsize(STANDIN)), where="scripted")
+        self.serve(installer_bytes(total=1100000), where="scripted")
         H.script(INSTALLER, steps=[{"method": "HEAD"}, {"method": "GET", "cut": 440000},
                                    {"method": "HEAD", "length": "none"}, {"method": "GET", "cut": 430000},
                                    {"method": "HEAD"}, {"method": "GET", "stall": 10240, "hold": 60}])

@@ -15,8 +15,10 @@ import socket
 import time
 import unittest
 
-from fault_support import H, INSTALLER, STANDIN, STATS, FaultCase, installer_bytes, read_record, seeded_random, soak, \
-    wait_until
+from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, read_record, remove, seeded_random,
+                           soak, wait_until)
+
+H = harness()
 
 MiB = 1024 * 1024
 # What the loader asks WinINet for in one read.
@@ -57,7 +59,7 @@ class ConnectionCuts(FaultCase):
         The bytes the server sent in all, less the file size, are bounded by
         the sum of those per-cut amounts.
         """
-        data = installer_bytes(64 * MiB - os.path.getsize(STANDIN))
+        data = installer_bytes(total=64 * MiB)
         self.assertEqual(len(data), 64 * MiB)
         self.serve(data, mtime=1700000000)
         cuts = 100 if soak() else 20
@@ -144,11 +146,10 @@ class KilledAndStartedAgain(FaultCase):
             # A whole number of the loader's reads: the GETs start at multiples
             # of them, so the rest of the file fills whole reads too, and the
             # read that waits in vain for more holds none of it back (see 4.).
-            data = installer_bytes(820 * READ_BYTES - os.path.getsize(STANDIN), seed=b"kill-%d" % round_number)
+            data = installer_bytes(total=820 * READ_BYTES, seed=b"kill-%d" % round_number)
             self.serve(data, mtime=1700000000 + round_number)
             self.kill_round(data, rng)
-            if os.path.exists(self.record):
-                os.remove(self.record)
+            remove(self.record)
 
     def check_left(self, data, what):
         """After a kill: a clean beginning of the file, or the whole file."""
@@ -241,8 +242,8 @@ class NewVersionOnServer(FaultCase):
     CUT = 1500000
 
     def versions(self, new_size):
-        old = installer_bytes(4000000 - os.path.getsize(STANDIN), seed=b"old version")
-        new = installer_bytes(new_size - os.path.getsize(STANDIN), seed=b"new version")
+        old = installer_bytes(total=4000000, seed=b"old version")
+        new = installer_bytes(total=new_size, seed=b"new version")
         self.serve(old, name=self.OLD, mtime=1700000000)
         self.serve(new, name=self.NEW, mtime=1700086400)
         return old, new
@@ -297,7 +298,7 @@ class NewVersionOnServer(FaultCase):
     def test_replaced_on_nginx_while_the_loader_was_killed(self):
         """nginx, the real download host: a loader killed mid-way, the file
         replaced, a new loader started."""
-        old = installer_bytes(64 * MiB - os.path.getsize(STANDIN), seed=b"old on nginx")
+        old = installer_bytes(total=64 * MiB, seed=b"old on nginx")
         new = installer_bytes(3000000, seed=b"new on nginx")
         self.serve(old, where="nginx", mtime=1700000000)
         loader = self.start_loader(scripted=False)

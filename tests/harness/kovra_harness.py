@@ -3,12 +3,16 @@
 The harness (harness.py run) has given the test an instance of its own: a
 Wine prefix, Xvfb, nginx and the scripted server; its values are in
 $KOVRA_HARNESS_DIR/env.json. Test programs of the build are in $KOVRA_BIN_DIR.
-LoaderCase is what the tests of the real loader share.
+LoaderCase is what the tests of the real loader share, FaultCase what the
+fault tests add to it.
 """
 
+import contextlib
 import hashlib
 import json
 import os
+import random
+import re
 import signal
 import subprocess
 import tempfile
@@ -46,30 +50,18 @@ class LogEntry:
     @property
     def path(self):
         """Path and query of the target, also for absolute-form targets."""
-        target = self.target
-        if "://" in target:
-            rest = target.split("://", 1)[1]
-            slash = rest.find("/")
-            return rest[slash:] if slash >= 0 else "/"
-        return target
+        if "://" not in self.target:
+            return self.target
+        rest = self.target.split("://", 1)[1]
+        return rest[rest.find("/"):] if "/" in rest else "/"
 
     def __repr__(self):
         return "<%s %s %d sent=%d>" % (self.server, self.request_line, self.status, self.sent)
 
 
 def unescape(text):
-    out = bytearray()
-    i = 0
-    raw = text.encode("latin-1", "replace")
-    while i < len(raw):
-        pair = raw[i + 2:i + 4]
-        if raw[i:i + 2] == b"\\x" and len(pair) == 2 and all(chr(c) in "0123456789abcdefABCDEF" for c in pair):
-            out.append(int(raw[i + 2:i + 4], 16))
-            i += 4
-        else:
-            out.append(raw[i])
-            i += 1
-    return out.decode("latin-1")
+    """A log field as it came: \\xHH is the byte HH (the logs are read as latin-1)."""
+    return re.sub(r"\\x([0-9A-Fa-f]{2})", lambda match: chr(int(match.group(1), 16)), text)
 
 
 class ServerLog:
@@ -92,12 +84,10 @@ class ServerLog:
         return [LogEntry(line.split("\t")) for line in lines if line.count("\t") >= 4]
 
     def wait_for(self, count, timeout=15, match=None):
-        deadline = time.time() + timeout
-        while True:
-            found = [e for e in self.entries() if match is None or match(e)]
-            if len(found) >= count or time.time() > deadline:
-                return found
-            time.sleep(0.05)
+        def found():
+            return [e for e in self.entries() if match is None or match(e)]
+        poll(lambda: len(found()) >= count, timeout)
+        return found()
 
 
 class Harness:
@@ -109,25 +99,13 @@ class Harness:
         self.temp_dir = self.values["KOVRA_TEMP_DIR"]
         self.download_root = os.path.join(self.state, "www", "download")
         self.scripted_root = os.path.join(self.state, "www", "scripted")
-        self.nginx_port = int(self.values["KOVRA_NGINX_PORT"])
         self.scripted_port = int(self.values["KOVRA_SCRIPTED_PORT"])
         self.download_host = self.values["KOVRA_DOWNLOAD_HOST"]
         self.stats_host = self.values["KOVRA_STATS_HOST"]
 
     # --- Wine ---------------------------------------------------------------
     def env(self, **overrides):
-        env = dict(os.environ)
-        env.update(self.values)
-        for key, value in overrides.items():
-            if value is None:
-                env.pop(key, None)
-            else:
-                env[key] = value
-        return env
-
-    def proxy_to_scripted(self):
-        """Environment overrides that route the fixed hosts to the scripted server."""
-        return {"http_proxy": "http://127.0.0.1:%d" % self.scripted_port}
+        return {**os.environ, **self.values, **overrides}
 
     def program(self, name):
         return os.path.join(self.bin_dir, name)
@@ -166,19 +144,6 @@ class Harness:
         return subprocess.run(["wine", "reg"] + list(args), env=self.env(), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60)
 
-    def record_browser(self, opened):
-        """Points Wine's browser launcher at a script that appends what it is
-        given to the file opened (removed first). Returns the undo."""
-        if os.path.exists(opened):
-            os.remove(opened)
-        script = opened + ".sh"
-        with open(script, "w") as f:
-            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
-        os.chmod(script, 0o755)
-        key = r"HKCU\Software\Wine\WineBrowser"
-        self.reg("add", key, "/v", "Browsers", "/d", script, "/f")
-        return lambda: self.reg("delete", key, "/v", "Browsers", "/f")
-
     # --- servers ------------------------------------------------------------
     def nginx_log(self):
         return ServerLog(os.path.join(self.state, "nginx", "access.log"))
@@ -187,11 +152,12 @@ class Harness:
         return ServerLog(os.path.join(self.state, "scripted.log"))
 
     def _control(self, path, body=b""):
+        """POSTs to the scripted server's control path; what it answered."""
         request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.scripted_port, path), data=body,
                                          method="POST")
         opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
         with opener.open(request, timeout=10) as answer:
-            return answer.status == 200
+            return answer.read()
 
     def script(self, path, steps=(), default=None):
         """Answers of the scripted server for a path: steps one per request, then default."""
@@ -207,10 +173,7 @@ class Harness:
 
     def scripted_state(self):
         """The scripted server's answers in progress and its aborted answers."""
-        opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-        url = "http://127.0.0.1:%d/__control/state" % self.scripted_port
-        with opener.open(urllib.request.Request(url, data=b"", method="POST"), timeout=10) as answer:
-            return json.loads(answer.read().decode("utf-8"))
+        return json.loads(self._control("/__control/state").decode("utf-8"))
 
 
 def poll(predicate, timeout, step=0.05):
@@ -243,17 +206,26 @@ def harness():
 
 
 # --- the real loader ----------------------------------------------------------------
-def installer_bytes(padding=0, seed=b"kovra"):
+def installer_bytes(padding=0, seed=b"kovra", total=None):
     """The stand-in installer (it records how it was started and the SHA-256
-    of the file that ran), optionally followed by extra bytes (it still runs)."""
+    of the file that ran), optionally followed by extra bytes (it still runs)
+    up to total bytes in all."""
     with open(harness().program("kovra-standin-installer.exe"), "rb") as f:
         data = f.read()
+    padding = padding if total is None else total - len(data)
     out = bytearray(data)
     block = hashlib.sha256(seed).digest()
     while len(out) < len(data) + padding:
         block = hashlib.sha256(block).digest()
         out += block
     return bytes(out[:len(data) + padding])
+
+
+def remove(*paths):
+    """Removes those of the files that exist."""
+    for path in paths:
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
 
 
 def sha256(data):
@@ -318,8 +290,7 @@ class LoaderCase(unittest.TestCase):
                 if name.startswith("KovraInstaller"):
                     os.remove(os.path.join(root, name))
         self.record = os.path.join(self.work, "record-%s.txt" % self._testMethodName)
-        if os.path.exists(self.record):
-            os.remove(self.record)
+        remove(self.record)
         self.nginx = H.nginx_log()
         self.scripted = H.scripted_log()
 
@@ -352,7 +323,7 @@ class LoaderCase(unittest.TestCase):
                "KOVRA_STANDIN_EXIT": str(exit_code),
                "KOVRA_STANDIN_SECONDS": str(seconds)}
         if self.server == "scripted" if scripted is None else scripted:
-            env.update(self.h.proxy_to_scripted())
+            env["http_proxy"] = "http://127.0.0.1:%d" % self.h.scripted_port
         env.update(more)
         return env
 
@@ -373,10 +344,8 @@ class LoaderCase(unittest.TestCase):
     def kill(self, loader):
         """Kills a loader at once (SIGKILL on the Windows process itself)."""
         if loader.poll() is None:
-            try:
+            with contextlib.suppress(OSError):
                 os.kill(loader.pid, signal.SIGKILL)
-            except OSError:
-                pass
         loader.wait(timeout=60)
 
     def kill_loaders(self):
@@ -391,8 +360,111 @@ class LoaderCase(unittest.TestCase):
     def stats_kinds(self, log):
         return [stats_type(e) for e in log.entries() if is_stats(e)]
 
+    def record_browser(self):
+        """Points Wine's browser launcher at a script that appends what it is
+        given to a file of this case (removed first); the file."""
+        opened = os.path.join(self.work, "opened-%s.txt" % self._testMethodName)
+        remove(opened)
+        with open(opened + ".sh", "w") as f:
+            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
+        os.chmod(opened + ".sh", 0o755)
+        key = r"HKCU\Software\Wine\WineBrowser"
+        self.h.reg("add", key, "/v", "Browsers", "/d", opened + ".sh", "/f")
+        self.addCleanup(self.h.reg, "delete", key, "/v", "Browsers", "/f")
+        return opened
+
+    def opened(self, path):
+        """The URLs handed to the browser so far."""
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return f.read().split()
+
     def final_path(self, name="KovraLoader.exe"):
         return os.path.join(self.h.temp_dir, name)
 
     def temp_windows(self, name="KovraLoader.exe"):
         return "C:\\users\\%s\\Temp\\%s" % (self.h.values["KOVRA_WINE_USER"], name)
+
+
+# --- what the fault tests add ----------------------------------------------------
+def soak():
+    """KOVRA_FAULTS_SOAK=1 runs the longer variants (more cuts, more kills)."""
+    return os.environ.get("KOVRA_FAULTS_SOAK", "") not in ("", "0")
+
+
+def seeded_random(test_name, default_seed):
+    """A random source with a fixed seed, printed so a failure can be replayed
+    (KOVRA_FAULTS_SEED overrides it)."""
+    seed = int(os.environ.get("KOVRA_FAULTS_SEED", default_seed))
+    print("\n%s: seed %d" % (test_name, seed), flush=True)
+    return random.Random(seed)
+
+
+def snapshot(root):
+    """Every file under root with its size and modification time."""
+    files = {}
+    for folder, _, names in os.walk(root):
+        for path in (os.path.join(folder, name) for name in names):
+            with contextlib.suppress(OSError):
+                status = os.lstat(path)
+                files[os.path.relpath(path, root)] = (status.st_size, status.st_mtime_ns)
+    return files
+
+
+def changed_files(before, after):
+    """Paths created or changed between two snapshots (removed ones too)."""
+    return sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p))
+
+
+class FaultCase(LoaderCase):
+    """The loader against the scripted server unless told otherwise."""
+
+    server = "scripted"
+
+    def temp_path(self):
+        return self.final_path() + ".dul!"
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def size(self, path):
+        try:
+            return os.path.getsize(path)
+        except OSError:
+            return -1
+
+    def assert_prefix_of(self, path, data, what):
+        """A temporary file holds a clean beginning of the server's file."""
+        if not os.path.exists(path):
+            return 0
+        have = self.read(path)
+        self.assertLessEqual(len(have), len(data), "%s: longer than the server's file" % what)
+        self.assertTrue(have == data[:len(have)],
+                        "%s: its %d bytes differ from the server's at %d" % (what, len(have), first_difference(have, data)))
+        return len(have)
+
+    def assert_installed(self, data, runs=1):
+        """The installer ran (runs times) and was exactly the server's file."""
+        record = read_record(self.record)
+        self.assertEqual(len(record), runs, "installer starts: %r" % record)
+        for run in record:
+            self.assertEqual(run["sha256"], sha256(data), "the installer that ran is not the server's file")
+        left = [n for n in os.listdir(self.h.temp_dir) if n.endswith(".dul!")]
+        self.assertEqual(left, [], "a .dul! file is left after success")
+        self.assertFalse(os.path.exists(self.final_path()), "the installer is deleted after it ran")
+
+    def assert_running(self, loader, what):
+        self.assertIsNone(loader.poll(), "the loader ended (code %r) %s" % (loader.poll(), what))
+
+    # --- server logs ------------------------------------------------------------
+    def installer_requests(self, log, method=None):
+        return [e for e in log.entries() if is_installer(e) and (method is None or e.method == method)]
+
+    def pending(self, match):
+        return [line for line in self.h.scripted_state()["pending"] if match in line]
+
+
+def first_difference(a, b):
+    return next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))

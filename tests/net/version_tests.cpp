@@ -7,9 +7,7 @@
 
 #include "net/DownloadEvents.h"
 #include "net/FileTimes.h"
-#include "net/HttpDownloader.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ServerLog.h"

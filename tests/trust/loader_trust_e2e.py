@@ -12,8 +12,8 @@ import subprocess
 import unittest
 
 import test_signing as signing
-from kovra_harness import (LoaderCase, harness, installer_bytes, is_installer, is_stats, poll, read_record, sha256,
-                           stats_type)
+from kovra_harness import (LoaderCase, harness, installer_bytes, is_installer, is_stats, poll, read_record, remove,
+                           sha256, stats_type)
 
 H = harness()
 PINNED = H.program("KovraLoaderPinned.exe")
@@ -34,9 +34,6 @@ PLANTED = ["wininet", "comctl32", "gdiplus", "crypt32", "wintrust", "uxtheme", "
 
 
 class TrustedLaunchTest(LoaderCase):
-    def target(self, name="KovraLoaderPinned.exe"):
-        return self.final_path(name)
-
     def events(self):
         return [stats_type(e) if is_stats(e) else e.method
                 for e in self.nginx.wait_for(5, match=lambda e: is_stats(e) or is_installer(e))]
@@ -45,15 +42,14 @@ class TrustedLaunchTest(LoaderCase):
     def test_installer_signed_by_the_publisher_runs(self):
         data = signing.sign(installer_bytes(300000))
         self.serve(data)
-        code = self.run_loader(PINNED, exit_code=5)
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(PINNED, exit_code=5), 1)
         self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded", "finished:5"])
         runs = read_record(self.record)
         self.assertEqual(len(runs), 1, "the installer runs once")
         self.assertEqual(runs[0]["sha256"], sha256(data))
         self.assertTrue(runs[0]["cmdline"].endswith("--no-gui --only-kovra-icon"), runs[0]["cmdline"])
         self.assertEqual(runs[0]["show"], "0")
-        self.assertFalse(os.path.exists(self.target()), "deleted after it ran")
+        self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")), "deleted after it ran")
 
     def test_installers_that_fail_the_check_are_deleted_unrun(self):
         unsigned = installer_bytes(300000)
@@ -67,16 +63,14 @@ class TrustedLaunchTest(LoaderCase):
         for what, data, expected in cases:
             with self.subTest(what):
                 self.nginx.mark()
-                if os.path.exists(self.record):
-                    os.remove(self.record)
+                remove(self.record)
                 self.serve(data)
-                code = self.run_loader(PINNED, exit_code=5)
-                self.assertEqual(code, 1, "the dialog ends as after any launch")
+                self.assertEqual(self.run_loader(PINNED, exit_code=5), 1, "the dialog ends as after any launch")
                 self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded",
                                                  "finished:" + signing.signed_decimal(expected)])
                 self.assertEqual(read_record(self.record), [], "never started")
-                self.assertFalse(os.path.exists(self.target()), "deleted")
-                self.assertFalse(os.path.exists(self.target() + ".dul!"))
+                self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")), "deleted")
+                self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe") + ".dul!"))
 
     def test_a_writer_between_check_and_launch_is_refused(self):
         # A large installer makes the check take a while. The swapper opens
@@ -89,9 +83,7 @@ class TrustedLaunchTest(LoaderCase):
         with open(evil, "wb") as f:
             f.write(installer_bytes(1000, seed=b"not the publisher's"))
         ready, stop = os.path.join(self.work, "swapper-ready"), os.path.join(self.work, "swapper-stop")
-        for path in (ready, stop):
-            if os.path.exists(path):
-                os.remove(path)
+        remove(ready, stop)
         out_path = os.path.join(self.work, "swapper.out")
         with open(out_path, "w") as out:
             swapper = subprocess.Popen(["wine", SWAPPER, self.temp_windows("KovraLoaderPinned.exe"), H.windows_path(evil),
@@ -117,7 +109,7 @@ class TrustedLaunchTest(LoaderCase):
         self.assertGreater(int(counts.get("write_refused", 0)), 0, counts)
         self.assertGreater(int(counts.get("rename_refused", 0)), 0, counts)
         self.assertEqual(self.events()[-1], "finished:7")
-        self.assertFalse(os.path.exists(self.target()))
+        self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")))
 
     # --- DLL planting -----------------------------------------------------------
     def test_dlls_planted_beside_the_loader_are_not_loaded(self):
@@ -141,8 +133,7 @@ class TrustedLaunchTest(LoaderCase):
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout).returncode
 
         # A program that links WinINet the ordinary way does get the plant.
-        if os.path.exists(plant_record):
-            os.remove(plant_record)
+        remove(plant_record)
         run_from_folder(CONTROL, 60)
         with open(plant_record) as f:
             self.assertIn("\\wininet.dll", f.read().lower(), "the plant works where it is not guarded against")

@@ -24,16 +24,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     }
 }
 
-Pixels Of(const SkinFrame& frame)
-{
-    return [&frame](int x, int y) { return frame.Pixel(x, y); };
-}
-
-Pixels Of(const std::vector<std::uint32_t>& pushed, int width)
-{
-    return [&pushed, width](int x, int y) { return pushed[static_cast<size_t>(y) * width + x]; };
-}
-
 int DifferingPixels(const Pixels& a, const Pixels& b, const RECT& area, bool rgbOnly)
 {
     const std::uint32_t mask = rgbOnly ? 0xFFFFFF : 0xFFFFFFFF;

@@ -20,7 +20,7 @@ import tempfile
 import time
 import zlib
 
-from kovra_harness import harness as instance
+from kovra_harness import harness as instance, poll
 
 SKIN_ART = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "skin-art", "skin_art.py")
 DESKTOP = r"HKCU\Control Panel\Desktop"
@@ -39,41 +39,27 @@ def check(condition, what):
         print("FAILED: " + what)
 
 
-def screenshot(display):
-    """The screen as (width, height, rows of (r, g, b))."""
-    data = subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:-"], check=True,
-                          stdout=subprocess.PIPE, timeout=60).stdout
-    fields, offset = [], 0
-    while len(fields) < 4:
-        while data[offset:offset + 1].isspace():
-            offset += 1
-        if data[offset:offset + 1] == b"#":
-            offset = data.index(b"\n", offset) + 1
-            continue
-        end = offset
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[offset:end])
-        offset = end
-    offset += 1
-    assert fields[0] == b"P6" and fields[3] == b"255", fields
-    width, height = int(fields[1]), int(fields[2])
-    pixels = data[offset:]
-    rows = [[tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
-            for y in range(height)]
-    return width, height, rows
-
-
-def read_pam(path):
-    """A straight RGBA PAM file as rows of (r, g, b, a)."""
-    with open(path, "rb") as f:
-        data = f.read()
+def read_pam(data):
+    """A PAM image of 8-bit samples (RGB or RGBA) as rows of pixel tuples."""
     end = data.index(b"ENDHDR\n") + len(b"ENDHDR\n")
     header = dict(line.split(b" ", 1) for line in data[:end].split(b"\n")[1:-2])
-    width, height = int(header[b"WIDTH"]), int(header[b"HEIGHT"])
+    width, height, depth = (int(header[key]) for key in (b"WIDTH", b"HEIGHT", b"DEPTH"))
     pixels = data[end:]
-    return [[tuple(pixels[(y * width + x) * 4:(y * width + x) * 4 + 4]) for x in range(width)]
+    return [[tuple(pixels[(y * width + x) * depth:(y * width + x + 1) * depth]) for x in range(width)]
             for y in range(height)]
+
+
+def screenshot(display):
+    """The screen as (width, height, rows of (r, g, b))."""
+    rows = read_pam(subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "pam:-"],
+                                   check=True, stdout=subprocess.PIPE, timeout=60).stdout)
+    return len(rows[0]), len(rows), rows
+
+
+def read_frame(path):
+    """The frame skin_preview wrote: a straight RGBA PAM file."""
+    with open(path, "rb") as f:
+        return read_pam(f.read())
 
 
 def show(harness, args, frame_path):
@@ -83,11 +69,7 @@ def show(harness, args, frame_path):
                                ["--seconds", "10", "--frame", harness.windows_path(frame_path)],
                                env=harness.env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL)
-    deadline = time.time() + 60
-    while time.time() < deadline:
-        line = process.stdout.readline()
-        if not line or line.strip() == b"ready":
-            break
+    poll(lambda: process.stdout.readline().strip() in (b"", b"ready"), 60, 0)
     return process
 
 
@@ -125,11 +107,6 @@ def scaled(length, dpi):
     return (length * dpi + 48) // 96
 
 
-def set_dpi(harness, dpi):
-    """Sets the prefix's DPI (this test's own prefix: nothing else sees it)."""
-    harness.reg("add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-
-
 def check_scaled(harness, display, work, dpi, places96):
     width, height = scaled(WIDTH, dpi), scaled(HEIGHT, dpi)
     frame_path = os.path.join(work, "frame-%d.pam" % dpi)
@@ -138,7 +115,7 @@ def check_scaled(harness, display, work, dpi, places96):
     _, _, rows = screenshot(display)
     process.kill()
     process.wait()
-    frame = read_pam(frame_path)
+    frame = read_frame(frame_path)
     left, top, right, bottom = (int(v) for v in info["rect"].split(","))
     check((right - left, bottom - top, len(frame[0]), len(frame)) == (width, height, width, height),
           "%d DPI: the window and its frame are %dx%d (%s)" % (dpi, width, height, info["rect"]))
@@ -235,14 +212,10 @@ def loader_look(harness, display, frame, left, top):
     os.utime(final, (stamp, stamp))
     loader = harness.start(harness.program("KovraLoader.exe"), KOVRA_STANDIN_SECONDS="8")
 
-    def probe(*args):
-        return harness.probe(*args, timeout=90)[1]
-    hwnd = probe("find", "30000").get("hwnd")
-    deadline = time.time() + 30
-    while hwnd and probe("info", hwnd).get("marquee") != "1" and time.time() < deadline:
-        time.sleep(0.1)
+    hwnd = harness.probe("find", "30000", timeout=90)[1].get("hwnd")
+    poll(lambda: not hwnd or harness.probe("info", hwnd, timeout=90)[1].get("marquee") == "1", 30, 0.1)
     time.sleep(0.5)  # past the fade-in
-    info = probe("info", hwnd) if hwnd else {}
+    info = harness.probe("info", hwnd, timeout=90)[1] if hwnd else {}
     check(info.get("marquee") == "1", "the loader switched to its installing look")
     check(info.get("text") == "Загрузка браузера Ковра - 100%", "the window text at 100 %% (%r)" % info.get("text"))
     _, _, rows = screenshot(display)
@@ -274,7 +247,7 @@ def main():
     process.kill()
     process.wait()
     left, top = window_origin(width, height)
-    frame = read_pam(frame_path)
+    frame = read_frame(frame_path)
     wrong = opaque_mismatches(rows, frame, left, top, (0, 0, 0, 0))
     check(wrong == 0, "the screen shows the built frame (%d opaque pixels differ)" % wrong)
     check(rows[top + 100][left + 100] == PANEL, "panel at (100, 100) of the window")
@@ -306,7 +279,7 @@ def main():
     _, _, second = screenshot(display)
     process.kill()
     process.wait()
-    frame = read_pam(frame_path)
+    frame = read_frame(frame_path)
     y = bar_row(first, left, top)
     check(y is not None, "the stripe bar is on the screen")
     if y is not None:
@@ -330,7 +303,8 @@ def main():
     loader_look(harness, display, frame, left, top)
 
     for dpi in (144, 192):
-        set_dpi(harness, dpi)
+        # The prefix's DPI: this test's own prefix, nothing else sees it.
+        harness.reg("add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
         check_scaled(harness, display, work, dpi, info["places"])
 
     if failures:
