@@ -56,9 +56,9 @@ beside() {
 # prints its line (DONE when it succeeded); 0 when it succeeded.
 joined() {
     wait "$3"
-    read -r code seconds <"$2.status"
-    [ "$code" = 0 ] && echo "$1: $4 ($seconds s, beside the tests)" && return 0
-    echo "$1: FAILED ($seconds s, beside the tests)"
+    read -r code took <"$2.status"
+    [ "$code" = 0 ] && echo "$1: $4 ($took s, beside the tests)" && return 0
+    echo "$1: FAILED ($took s, beside the tests)"
     return 1
 }
 
