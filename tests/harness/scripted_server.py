@@ -184,13 +184,16 @@ class Handler(socketserver.BaseRequestHandler):
         if path.startswith("/__control/"):
             return self.control(path, body_in)
 
-        status, sent = 0, 0
+        # The status that went out and the body bytes written, as nginx logs
+        # them, also when the client hangs up in the middle of the body.
+        self.answer = (0, 0)
         with STATE_LOCK:
             PENDING[id(self)] = request_line
         try:
             status, sent, keep = self.respond(method, path, target, header_map)
+            self.answer = (status, sent)
         finally:
-            write_log(request_line, headers, status, sent)
+            write_log(request_line, headers, *self.answer)
             with STATE_LOCK:
                 PENDING.pop(id(self), None)
         return keep
@@ -379,6 +382,7 @@ class Handler(socketserver.BaseRequestHandler):
                  or opts.get("reset") is not None)
         lines.append("Connection: %s" % ("close" if close else "keep-alive"))
         self.send_raw(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+        self.answer = (status, 0)
 
         if method == "HEAD":
             return status, 0, not close
@@ -441,6 +445,7 @@ class Handler(socketserver.BaseRequestHandler):
             n = min(chunk, limit - sent)
             self.request.sendall(view[sent:sent + n])
             sent += n
+            self.answer = (self.answer[0], sent)
             if rate and self.opened(opts):
                 rate, chunk = 0, 65536
             if rate:
