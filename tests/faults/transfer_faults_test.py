@@ -25,15 +25,6 @@ MiB = 1024 * 1024
 READ_BYTES = 10240
 
 
-def refused_port(test):
-    """A loopback port that refuses connections for the whole test: a socket
-    bound to it that does not listen (and that no other test can take)."""
-    held = socket.socket()
-    held.bind(("127.0.0.1", 0))
-    test.addCleanup(held.close)
-    return held.getsockname()[1]
-
-
 def range_start(entry):
     value = entry.header("Range") or ""
     if not value.startswith("bytes=") or not value.endswith("-"):
@@ -71,8 +62,12 @@ class ConnectionCuts(FaultCase):
         # Each cut is followed by a redirect to a mirror that refuses
         # connections: a HEAD not sent restarts the pauses at 1 s. Without
         # it, twenty failures in a row would wait out pauses of 1, 2, 4 ...
-        # 64 s (about 16 minutes).
-        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % refused_port(self)
+        # 64 s (about 16 minutes). The mirror's port is held by a socket that
+        # does not listen, so no server of a test beside this one takes it.
+        held = socket.socket()
+        held.bind(("127.0.0.1", 0))
+        self.addCleanup(held.close)
+        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % held.getsockname()[1]
         steps = []
         previous = 0
         for kind, point in zip(kinds, points):

@@ -7,10 +7,9 @@
   harness.py stop  --state DIR
 
 boot (the harness_start test) makes the run's Wine prefix once, in DIR/base.
-run gives one test an instance of its own in DIR/tests/NAME, runs the command
-in it (KOVRA_HARNESS_DIR names the instance) and ends it. start makes one
-instance in DIR itself, with a prefix booted for it (the demo, the
-benchmarks). stop ends whatever is left under DIR.
+run gives a test an instance of its own in DIR/tests/NAME, runs the command
+in it (KOVRA_HARNESS_DIR names the instance) and ends it. start makes one in
+DIR, with a prefix booted for it (demo, benchmarks). stop ends what is left.
 
 An instance is a copy of the booted prefix (Arial mapped to Liberation Sans,
 no window management) with its own wineserver, a private Xvfb display, the
@@ -121,11 +120,6 @@ def copy_prefix(base, prefix):
         else:
             shutil.copy2(source, target)
     shutil.copytree(base, prefix, symlinks=True, copy_function=copy)
-
-
-def wine_user(prefix):
-    users = [d for d in os.listdir(os.path.join(prefix, "drive_c", "users")) if d.lower() != "public"]
-    return users[0] if users else "root"
 
 
 # --- servers -------------------------------------------------------------------
@@ -266,9 +260,11 @@ class Instance:
             # desktop ends, and a program started in that moment waits 12 s
             # for it: one program stays for the instance's whole life.
             self.spawn("keeper", ["wine", self.settings["desktop_keeper"], "hold-desktop"], env=env)
-        temp = os.path.join(prefix, "drive_c", "users", wine_user(prefix), "Temp")
-        os.makedirs(temp, exist_ok=True)
-        self.values.update({"WINEPREFIX": prefix, "KOVRA_WINE_USER": wine_user(prefix), "KOVRA_TEMP_DIR": temp})
+        users = os.path.join(prefix, "drive_c", "users")
+        user = next((name for name in os.listdir(users) if name.lower() != "public"), "root")
+        os.makedirs(os.path.join(users, user, "Temp"), exist_ok=True)
+        self.values.update({"WINEPREFIX": prefix, "KOVRA_WINE_USER": user,
+                            "KOVRA_TEMP_DIR": os.path.join(users, user, "Temp")})
 
     def start(self, servers, base=None):
         """Everything up; the prefix copied from base, or booted when there is none."""
@@ -294,9 +290,8 @@ class Instance:
         with open(self.path("env.json"), "w") as f:
             json.dump(self.values, f, indent=1)
         ports = ", ".join("%s %s" % (name, self.values.get("KOVRA_%s_PORT" % name.upper(), "-")) for name in servers)
-        print("harness: %s: ready in %.1f s (display %s, %s, route %s)" % (
-            os.path.basename(self.folder), time.time() - began, self.values["DISPLAY"], ports or "no servers",
-            self.values["KOVRA_ROUTE"]), flush=True)
+        print("harness: %s: ready in %.1f s (display %s, %s, route %s)" % (os.path.basename(self.folder), time.time()
+              - began, self.values["DISPLAY"], ports or "no servers", self.values["KOVRA_ROUTE"]), flush=True)
 
 
 def end_instance(folder, keep_prefix=True):

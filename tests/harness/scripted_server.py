@@ -227,10 +227,6 @@ class Handler(socketserver.BaseRequestHandler):
         self.send_raw(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(reply) + reply)
         return True
 
-    def opened(self, opts):
-        with STATE_LOCK:
-            return opts.get("until") in OPENED
-
     def send_raw(self, data):
         self.request.sendall(data)
 
@@ -260,7 +256,7 @@ class Handler(socketserver.BaseRequestHandler):
 
         if opts.get("delay"):
             deadline = time.time() + float(opts["delay"])
-            while time.time() < deadline and not self.opened(opts):
+            while time.time() < deadline and opts.get("until") not in OPENED:
                 time.sleep(0.02)
         if opts.get("silent"):
             self.hold(opts)
@@ -446,7 +442,7 @@ class Handler(socketserver.BaseRequestHandler):
             self.request.sendall(view[sent:sent + n])
             sent += n
             self.answer = (self.answer[0], sent)
-            if rate and self.opened(opts):
+            if rate and opts.get("until") in OPENED:
                 rate, chunk = 0, 65536
             if rate:
                 ahead = sent / rate - (time.time() - began)

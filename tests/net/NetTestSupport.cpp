@@ -3,7 +3,6 @@
 #include "FixedHosts.h"
 #include "common/UniqueHandle.h"
 #include "net/DownloadEvents.h"
-#include "net/HttpDownloader.h"
 #include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
 
@@ -111,12 +110,6 @@ bool EventLog::Has(int event) const
         if (e.event == event)
             return true;
     return false;
-}
-
-int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
-{
-    HttpDownloader downloader;
-    return downloader.Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
 }
 
 std::string MakeBytes(size_t size, unsigned seed)

@@ -3,6 +3,7 @@
 // chosen point, a fresh work folder per case, server files with chosen bytes
 // and times, and the requests a server logged for one file.
 
+#include "net/HttpDownloader.h"
 #include "tests/support/ServerLog.h"
 
 #include <windows.h>
@@ -45,7 +46,10 @@ public:
 };
 
 // One download by a fresh engine, every event recorded: its result.
-int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events);
+inline int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
+{
+    return HttpDownloader().Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
+}
 
 // Deterministic pseudo-random bytes.
 std::string MakeBytes(size_t size, unsigned seed);

@@ -6,6 +6,7 @@ missing bytes of the same version.
 """
 
 import os
+import random
 import resource
 import shutil
 import signal
@@ -23,12 +24,7 @@ EVENTS = ("FileName", "TotalSize", "Progress", "Message", "TextContent", "TextBo
 
 
 def data(size, seed):
-    out = bytearray()
-    state = seed
-    while len(out) < size:
-        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
-        out += state.to_bytes(4, "little")
-    return bytes(out[:size])
+    return random.Random(seed).randbytes(size)
 
 
 def put(path, payload, mtime=1625140800):
