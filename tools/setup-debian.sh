@@ -5,7 +5,27 @@
 #   setup-debian.sh             the build and test tools
 #   setup-debian.sh emulation   qemu-i386, for machines that cannot run
 #                               32-bit programs (tools/route.sh asks for it)
+#
+# Prints one line: what it installed, or that nothing was missing. What apt
+# and dpkg say goes to build/setup.log (KOVRA_SETUP_LOG names another file);
+# on a failure that file is named with its last lines.
 set -eu
+
+export DEBIAN_FRONTEND=noninteractive
+root=$(cd "$(dirname "$0")/.." && pwd)
+log=${KOVRA_SETUP_LOG:-$root/build/setup.log}
+mkdir -p "$(dirname "$log")"
+
+# quietly COMMAND...: runs it with its output appended to the log; a failure
+# names the log and shows its end.
+quietly() {
+    echo "+ $*" >>"$log"
+    "$@" >>"$log" 2>&1 && return 0
+    status=$?
+    echo "setup: $* failed (exit $status); the end of $log:" >&2
+    tail -n 15 "$log" >&2
+    return $status
+}
 
 if [ "$(id -u)" -eq 0 ]; then
     as_root=""
@@ -20,17 +40,17 @@ unread_suites=""
 update_lists() {
     errors=$(mktemp)
     for attempt in 1 2 3; do
-        if $as_root apt-get update "$@" 2>"$errors"; then
+        if $as_root apt-get update "$@" >>"$log" 2>"$errors"; then
             rm -f "$errors"
             unread_suites=""
             return 0
         fi
-        cat "$errors" >&2
+        cat "$errors" >>"$log"
         [ $attempt = 3 ] || sleep 10
     done
     unread_suites=$(sed -n 's|^E: Failed to fetch .*/dists/\([^/]*\)/.*|\1|p' "$errors" | sort -u)
     rm -f "$errors"
-    echo "setup: some package lists could not be read; going on with what there is" >&2
+    echo "setup: some package lists could not be read (see $log); going on with what there is" >&2
 }
 
 # One architecture's index of a suite missing (say bookworm-security's i386
@@ -41,13 +61,13 @@ install_packages() {
     if [ -n "$unread_suites" ]; then
         preferences=$(mktemp)
         for suite in $unread_suites; do
-            echo "setup: $suite could not be read whole; installing from the other suites" >&2
+            echo "setup: $suite could not be read whole; installing from the other suites" >>"$log"
             printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite" >>"$preferences"
         done
         set -- -o Dir::Etc::Preferences="$preferences" "$@"
     fi
     status=0
-    DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends "$@" || status=$?
+    quietly $as_root apt-get install -y --no-install-recommends "$@" || status=$?
     [ -z "$preferences" ] || rm -f "$preferences"
     return $status
 }
@@ -59,16 +79,17 @@ if [ "${1:-}" = emulation ]; then
     sources=$(grep -rls "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d 2>/dev/null | head -n 1)
     if [ -z "$sources" ]; then
         sources=/etc/apt/sources.list.d/kovra-bookworm-backports.sources
-        echo "setup: adding bookworm-backports to the package sources"
+        echo "setup: adding bookworm-backports to the package sources" >>"$log"
         printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' |
             $as_root tee "$sources" >/dev/null
     fi
-    echo "setup: installing qemu-user from bookworm-backports"
     # Only the backports' index: the others were read by the first set-up.
     update_lists -o Dir::Etc::sourcelist="$sources" -o Dir::Etc::sourceparts=- -o APT::Get::List-Cleanup=0
     # No suite preference here: qemu-user has no 32-bit half to match, and
     # preferring others over an unread backports list would pick qemu 7.2.
-    DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
+    quietly $as_root apt-get install -y --no-install-recommends \
+        -t bookworm-backports qemu-user
+    echo "installed qemu-user from bookworm-backports"
     exit 0
 fi
 
@@ -87,11 +108,12 @@ for package in $PACKAGES; do
 done
 
 if [ -z "$missing" ]; then
+    echo "nothing missing"
     exit 0
 fi
 
-echo "setup: installing$missing"
 # The 32-bit Wine (wine32:i386) is what runs the 32-bit build.
-$as_root dpkg --add-architecture i386
+quietly $as_root dpkg --add-architecture i386
 update_lists
 install_packages $missing
+echo "installed$missing"

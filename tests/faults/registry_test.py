@@ -18,7 +18,9 @@ import subprocess
 import unittest
 import urllib.parse
 
-from fault_support import H, STATS, FaultCase, installer_bytes
+from kovra_harness import STATS, FaultCase, harness, installer_bytes, remove
+
+H = harness()
 
 FRESH_ID = re.compile(r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
@@ -44,8 +46,7 @@ class RegistryFaults(FaultCase):
     def run_and_read_ids(self):
         """Runs the loader to its end; the identifier of each event."""
         log = H.nginx_log()
-        if os.path.exists(self.record):
-            os.remove(self.record)
+        remove(self.record)
         self.assertEqual(self.run_loader(timeout=120, scripted=False), 1, "the job runs to its end")
         self.assert_installed(self.data)
         events = log.wait_for(3, match=lambda e: e.path.startswith(STATS), timeout=30)

@@ -13,20 +13,24 @@ import os
 import time
 import unittest
 
-from fault_support import H, INSTALLER, STATS, FaultCase, installer_bytes
+from kovra_harness import INSTALLER, STATS, FaultCase, harness, installer_bytes
+
+H = harness()
 
 # Generous upper bounds: they prove that a time-out fires instead of the
 # loader hanging, not how fast it is.
 LATE = 25
 
 
-class SlowServers(FaultCase):
+class SlowCase(FaultCase):
     def assert_gap(self, later, earlier, at_least, what):
         gap = later.time - earlier.time
         self.assertGreaterEqual(gap, at_least - 0.1, "%s: %.2f s" % (what, gap))
         self.assertLess(gap, at_least + LATE, "%s: %.2f s" % (what, gap))
         return gap
 
+
+class Bodies(SlowCase):
     def test_bodies_that_stop_half_way(self):
         """Three GETs stall after a part (the server holds the connection for
         a minute): each fails after the 7 s receive time-out, the pauses grow
@@ -68,6 +72,8 @@ class SlowServers(FaultCase):
         self.assertEqual([e.method for e in self.installer_requests(self.scripted)], ["HEAD", "GET"])
         self.assert_installed(data)
 
+
+class Silences(SlowCase):
     def test_heads_never_answered(self):
         """Two HEADs are never answered: each counts as not sent after 7 s,
         and a HEAD not sent is followed by a 1 s pause."""

@@ -14,7 +14,9 @@ import subprocess
 import time
 import unittest
 
-from fault_support import H, INSTALLER, FaultCase, installer_bytes, read_record, wait_until
+from kovra_harness import INSTALLER, FaultCase, harness, installer_bytes, read_record, wait_until
+
+H = harness()
 
 
 def mount(*args):

@@ -15,19 +15,14 @@ import socket
 import time
 import unittest
 
-from fault_support import (H, INSTALLER, STANDIN, STATS, FaultCase, installer_bytes, read_record, scripted_state,
-                           seeded_random, soak, wait_until)
+from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, read_record, remove, seeded_random,
+                           soak, wait_until)
+
+H = harness()
 
 MiB = 1024 * 1024
 # What the loader asks WinINet for in one read.
 READ_BYTES = 10240
-
-
-def refused_port():
-    """A loopback port where nothing listens."""
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def range_start(entry):
@@ -55,7 +50,7 @@ class ConnectionCuts(FaultCase):
         The bytes the server sent in all, less the file size, are bounded by
         the sum of those per-cut amounts.
         """
-        data = installer_bytes(64 * MiB - os.path.getsize(STANDIN))
+        data = installer_bytes(total=64 * MiB)
         self.assertEqual(len(data), 64 * MiB)
         self.serve(data, mtime=1700000000)
         cuts = 100 if soak() else 20
@@ -67,8 +62,12 @@ class ConnectionCuts(FaultCase):
         # Each cut is followed by a redirect to a mirror that refuses
         # connections: a HEAD not sent restarts the pauses at 1 s. Without
         # it, twenty failures in a row would wait out pauses of 1, 2, 4 ...
-        # 64 s (about 16 minutes).
-        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % refused_port()
+        # 64 s (about 16 minutes). The mirror's port is held by a socket that
+        # does not listen, so no server of a test beside this one takes it.
+        held = socket.socket()
+        held.bind(("127.0.0.1", 0))
+        self.addCleanup(held.close)
+        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % held.getsockname()[1]
         steps = []
         previous = 0
         for kind, point in zip(kinds, points):
@@ -83,7 +82,7 @@ class ConnectionCuts(FaultCase):
 
         gets = self.installer_requests(self.scripted, "GET")
         self.assertEqual(len(gets), cuts + 1, "one GET per cut and one that completes")
-        resets = [r for r in scripted_state()["resets"] if "KovraInstallerD1.exe" in r["request"]]
+        resets = [r for r in H.scripted_state()["resets"] if "KovraInstallerD1.exe" in r["request"]]
         self.assertEqual(len(resets), kinds.count("reset"))
         starts = [range_start(g) for g in gets]
         self.assertEqual(starts[0], 0)
@@ -142,11 +141,10 @@ class KilledAndStartedAgain(FaultCase):
             # A whole number of the loader's reads: the GETs start at multiples
             # of them, so the rest of the file fills whole reads too, and the
             # read that waits in vain for more holds none of it back (see 4.).
-            data = installer_bytes(820 * READ_BYTES - os.path.getsize(STANDIN), seed=b"kill-%d" % round_number)
+            data = installer_bytes(total=820 * READ_BYTES, seed=b"kill-%d" % round_number)
             self.serve(data, mtime=1700000000 + round_number)
             self.kill_round(data, rng)
-            if os.path.exists(self.record):
-                os.remove(self.record)
+            remove(self.record)
 
     def check_left(self, data, what):
         """After a kill: a clean beginning of the file, or the whole file."""
@@ -164,7 +162,7 @@ class KilledAndStartedAgain(FaultCase):
         self.assert_running(loader, what)
         self.kill(loader)
         # A held answer is logged once the server notices the loader is gone.
-        wait_until(lambda: not scripted_state()["pending"], 30, "the server to let go of the killed loader")
+        wait_until(lambda: not H.scripted_state()["pending"], 30, "the server to let go of the killed loader")
         have = self.check_left(data, what)
         requests = self.installer_requests(log)
         print("%s: %s, %d bytes left" % (what, " ".join(e.method for e in requests), have), flush=True)
@@ -239,8 +237,8 @@ class NewVersionOnServer(FaultCase):
     CUT = 1500000
 
     def versions(self, new_size):
-        old = installer_bytes(4000000 - os.path.getsize(STANDIN), seed=b"old version")
-        new = installer_bytes(new_size - os.path.getsize(STANDIN), seed=b"new version")
+        old = installer_bytes(total=4000000, seed=b"old version")
+        new = installer_bytes(total=new_size, seed=b"new version")
         self.serve(old, name=self.OLD, mtime=1700000000)
         self.serve(new, name=self.NEW, mtime=1700086400)
         return old, new
@@ -295,7 +293,7 @@ class NewVersionOnServer(FaultCase):
     def test_replaced_on_nginx_while_the_loader_was_killed(self):
         """nginx, the real download host: a loader killed mid-way, the file
         replaced, a new loader started."""
-        old = installer_bytes(64 * MiB - os.path.getsize(STANDIN), seed=b"old on nginx")
+        old = installer_bytes(total=64 * MiB, seed=b"old on nginx")
         new = installer_bytes(3000000, seed=b"new on nginx")
         self.serve(old, where="nginx", mtime=1700000000)
         loader = self.start_loader(scripted=False)

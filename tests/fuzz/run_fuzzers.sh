@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the parser fuzz targets natively (clang, libFuzzer, ASan, UBSan) and
-# runs each for SECONDS (default 30), printing the executions and findings.
+# runs each for SECONDS (default $KOVRA_FUZZ_SECONDS, or 20), printing the
+# executions and findings.
 # Exit status: 0 when no target found anything, 1 when one did (its input is
 # saved under <build>/findings/<target>/), 2 when the build failed.
 #
@@ -15,7 +16,7 @@ set -u
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-seconds=${1:-30}
+seconds=${1:-${KOVRA_FUZZ_SECONDS:-20}}
 case "$seconds" in
     '' | *[!0-9]*) echo "usage: $0 [SECONDS]" >&2; exit 2 ;;
 esac

@@ -1,19 +1,28 @@
 #!/usr/bin/env python3
 """Starts and stops what the tests run against, for one build folder.
 
-  harness.py start --state DIR --download-host H --stats-host H [--download-rate B] [--desktop-keeper EXE]
+  harness.py boot  --state DIR [--download-host H] [--stats-host H] [--desktop-keeper EXE]
+  harness.py run   --state DIR --name NAME [--servers KIND,...] -- COMMAND [ARGS...]
+  harness.py start --state DIR [--download-host H] [--stats-host H] [--desktop-keeper EXE] [--download-rate B]
   harness.py stop  --state DIR
 
-start makes a fresh Wine prefix (Arial mapped to Liberation Sans), starts a
-private Xvfb display, nginx answering for both fixed hosts (the proxy the
-program reaches them through) and the scripted server, each on loopback ports
-of its own, and writes DIR/env (for the shell runner) and DIR/env.json (for
-Python tests). stop ends them all.
+boot (the harness_start test) makes the run's Wine prefix once, in DIR/base.
+run gives a test an instance of its own in DIR/tests/NAME, runs the command
+in it (KOVRA_HARNESS_DIR names the instance) and ends it. start makes one in
+DIR, with a prefix booted for it (demo, benchmarks). stop ends what is left.
+
+An instance is a copy of the booted prefix (Arial mapped to Liberation Sans,
+no window management) with its own wineserver, a private Xvfb display, the
+servers it asks for (by default the scripted server and nginx, which answers
+for both fixed hosts as the proxy the program reaches them through) on
+loopback ports of their own, their logs, and the values tests read: DIR/env
+for the shell runner, DIR/env.json for Python.
 """
 
 import argparse
 import json
 import os
+import select
 import shutil
 import signal
 import socket
@@ -22,83 +31,32 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+DEFAULT_SERVERS = ("scripted", "nginx")
+# What a prefix copy shares with the booted prefix (hard links): the modules
+# and tables under drive_c/windows, which Wine maps and never writes. The
+# registry, the .ini files and everything else are copied.
+SHARED_KINDS = {".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".ds", ".vxd", ".tlb", ".com",
+                ".nls", ".msstyles", ".mod", ".icm"}
 
 
 class HarnessError(Exception):
     """Why the harness cannot start: said in one line."""
 
 
-def wait_port(port, what, timeout=20):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=1):
-                return
-        except OSError:
-            time.sleep(0.1)
-    raise HarnessError("%s did not start on port %d" % (what, port))
-
-
-def free_display():
-    for n in range(90, 400):
-        if not os.path.exists("/tmp/.X%d-lock" % n) and not os.path.exists("/tmp/.X11-unix/X%d" % n):
-            return n
-    raise HarnessError("no free X display")
-
-
-def wine_env(prefix, display):
-    env = dict(os.environ)
-    env.update({
-        "WINEPREFIX": prefix,
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        "DISPLAY": ":%d" % display,
-    })
-    env.pop("http_proxy", None)
-    return env
+def x_server_alive(number):
+    """Whether an X server holds the display (its lock file names a live process)."""
+    try:
+        with open("/tmp/.X%d-lock" % number) as f:
+            os.kill(int(f.read().strip()), 0)
+    except PermissionError:
+        return True  # a process this one may not signal: of another user, or outside its namespace
+    except (OSError, ValueError):
+        return False
+    return True
 
 
 def windows_path(unix_path):
     return "Z:" + unix_path.replace("/", "\\")
-
-
-def stop(state):
-    pids_file = os.path.join(state, "pids.json")
-    if os.path.exists(pids_file):
-        with open(pids_file) as f:
-            pids = json.load(f)
-        for name in ("keeper", "scripted", "xvfb"):
-            pid = pids.get(name)
-            if pid:
-                try:
-                    os.killpg(pid, signal.SIGTERM)
-                except OSError:
-                    pass
-        nginx_pid = os.path.join(state, "nginx", "nginx.pid")
-        if os.path.exists(nginx_pid):
-            try:
-                with open(nginx_pid) as f:
-                    os.kill(int(f.read().strip()), signal.SIGQUIT)
-            except (OSError, ValueError):
-                pass
-        os.remove(pids_file)
-    prefix = os.path.join(state, "prefix")
-    if os.path.isdir(prefix):
-        env = dict(os.environ, WINEPREFIX=prefix)
-        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def remember(state, pids):
-    """What runs so far, for stop: written at once, so that a start that
-    fails half-way is ended all the same."""
-    with open(os.path.join(state, "pids.json"), "w") as f:
-        json.dump(pids, f)
 
 
 def thirty_two_bit_problem():
@@ -131,64 +89,16 @@ def step(args, env, timeout=180, **options):
         raise HarnessError(cause)
 
 
-def start(args):
-    state = os.path.abspath(args.state)
-    os.makedirs(state, exist_ok=True)
-    stop(state)
+def wine_env(prefix, display=None):
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.update({"DISPLAY": display} if display else {})
+    env.pop("http_proxy", None)
+    return env
 
-    nginx_port, scripted_port = free_port(), free_port()
-    while scripted_port == nginx_port:
-        scripted_port = free_port()
-    display = free_display()
-    pids = {}
 
-    # Display first: some Wine calls of the prefix set-up want one.
-    xvfb = subprocess.Popen(["Xvfb", ":%d" % display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=open(os.path.join(state, "xvfb.log"), "w"),
-                            start_new_session=True)
-    pids["xvfb"] = xvfb.pid
-    remember(state, pids)
-    deadline = time.time() + 20
-    while not os.path.exists("/tmp/.X11-unix/X%d" % display):
-        if time.time() > deadline or xvfb.poll() is not None:
-            raise HarnessError("Xvfb did not start on :%d" % display)
-        time.sleep(0.1)
-
-    # Servers.
-    www = os.path.join(state, "www")
-    for sub in ("download", "scripted"):
-        os.makedirs(os.path.join(www, sub), exist_ok=True)
-    scripted_log = os.path.join(state, "scripted.log")
-    open(scripted_log, "w").close()
-    scripted = subprocess.Popen([sys.executable, os.path.join(HERE, "scripted_server.py"),
-                                 "--port", str(scripted_port), "--root", os.path.join(www, "scripted"),
-                                 "--log", scripted_log],
-                                stdout=open(os.path.join(state, "scripted.out"), "w"), stderr=subprocess.STDOUT,
-                                start_new_session=True)
-    pids["scripted"] = scripted.pid
-    remember(state, pids)
-
-    nginx_dir = os.path.join(state, "nginx")
-    for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
-        os.makedirs(os.path.join(nginx_dir, "tmp", sub), exist_ok=True)
-    open(os.path.join(nginx_dir, "access.log"), "w").close()
-    with open(os.path.join(HERE, "nginx.conf.in")) as f:
-        conf = f.read()
-    user = "user root;" if os.geteuid() == 0 else ""
-    for key, value in {"@DIR@": nginx_dir, "@WWW@": www, "@PORT@": str(nginx_port),
-                       "@SCRIPTED_PORT@": str(scripted_port), "@USER@": user,
-                       "@DOWNLOAD_HOST@": args.download_host, "@STATS_HOST@": args.stats_host,
-                       "@DOWNLOAD_RATE@": "limit_rate %d;" % args.download_rate if args.download_rate else ""}.items():
-        conf = conf.replace(key, value)
-    conf_path = os.path.join(nginx_dir, "nginx.conf")
-    with open(conf_path, "w") as f:
-        f.write(conf)
-    step(["nginx", "-e", os.path.join(nginx_dir, "error.log"), "-p", nginx_dir, "-c", conf_path], None)
-    wait_port(nginx_port, "nginx")
-    wait_port(scripted_port, "scripted server")
-
-    # A fresh prefix for this run, shared by all its tests.
-    prefix = os.path.join(state, "prefix")
+# --- prefixes ------------------------------------------------------------------
+def boot_prefix(prefix, display):
+    """A fresh prefix, its set-up's wineserver ended."""
     shutil.rmtree(prefix, ignore_errors=True)
     env = wine_env(prefix, display)
     step(["wineboot", "-i"], env)
@@ -197,81 +107,317 @@ def start(args):
     # Xvfb has no window manager; Wine would wait 2 s for one whenever a
     # managed window is hidden or destroyed.
     step(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"], env)
-    # Keep one wineserver, with its services, for the whole run: a server
-    # that comes and goes between tests makes the first programs of the next
-    # test wait seconds for it. The set-up's own server must end first (a
-    # second one refuses to start), and the services are booted here with
-    # output going nowhere: services holding a test's pipe would keep ctest
-    # waiting for that test after it has ended.
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
-    subprocess.Popen(["wineserver", "-p"], env=env, start_new_session=True,
-                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    step(["wine", "cmd", "/c", "exit"], env, timeout=120, start_new_session=True)
-    if args.desktop_keeper:
-        # Wine's desktop process leaves when the last program on the desktop
-        # ends, and a program started in that moment waits 12 s for it: one
-        # program stays for the whole run.
-        keeper = subprocess.Popen(["wine", args.desktop_keeper, "hold-desktop"], env=env, start_new_session=True,
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        pids["keeper"] = keeper.pid
-        remember(state, pids)
 
-    users = os.path.join(prefix, "drive_c", "users")
-    user_dirs = [d for d in os.listdir(users) if d.lower() != "public"]
-    wine_user = user_dirs[0] if user_dirs else "root"
-    temp_dir = os.path.join(users, wine_user, "Temp")
-    os.makedirs(temp_dir, exist_ok=True)
 
-    values = {
-        "WINEPREFIX": prefix,
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        "DISPLAY": ":%d" % display,
-        "http_proxy": "http://127.0.0.1:%d" % nginx_port,
-        # One name only: Wine's WinINet splits the list at ";" or " ", not
-        # at ",", and would send "127.0.0.1,localhost" to the proxy.
-        "no_proxy": "127.0.0.1",
-        "KOVRA_HARNESS_DIR": state,
-        "KOVRA_HARNESS_DIR_WIN": windows_path(state),
-        "KOVRA_NGINX_PORT": str(nginx_port),
-        "KOVRA_SCRIPTED_PORT": str(scripted_port),
-        "KOVRA_DOWNLOAD_HOST": args.download_host,
-        "KOVRA_STATS_HOST": args.stats_host,
-        "KOVRA_WINE_USER": wine_user,
-        "KOVRA_TEMP_DIR": temp_dir,
-        # How this machine runs the build (tools/route.sh): native, emulated or x86_64.
-        "KOVRA_ROUTE": os.environ.get("KOVRA_ROUTE", "native"),
-    }
-    with open(os.path.join(state, "env"), "w") as f:
-        for key, value in values.items():
-            f.write("%s='%s'\nexport %s\n" % (key, value.replace("'", "'\\''"), key))
-    with open(os.path.join(state, "env.json"), "w") as f:
-        json.dump(values, f, indent=1)
-    print("harness: nginx on %d, scripted server on %d, display :%d, prefix %s, route %s"
-          % (nginx_port, scripted_port, display, prefix, values["KOVRA_ROUTE"]))
+def copy_prefix(base, prefix):
+    """A prefix of its own for one test, made from the booted one in about
+    0.1 s (a whole copy, 1.3 GB, takes seconds and as much disk)."""
+    def copy(source, target):
+        shared = os.path.relpath(source, base).split(os.sep)[:2] == ["drive_c", "windows"]
+        if shared and os.path.splitext(source)[1].lower() in SHARED_KINDS:
+            os.link(source, target)
+        else:
+            shutil.copy2(source, target)
+    shutil.copytree(base, prefix, symlinks=True, copy_function=copy)
+
+
+# --- servers -------------------------------------------------------------------
+# The kinds of server an instance can start, in the order they start:
+# start(instance) starts one with instance.spawn (so that stop ends it) and
+# adds what tests need to know to instance.values.
+class ScriptedServer:
+    """tests/harness/scripted_server.py: the answers nginx cannot give."""
+    name = "scripted"
+
+    def start(self, instance):
+        log = instance.path("scripted.log")
+        open(log, "w").close()
+        # It takes a socket that listens already: its port is known and
+        # nobody else's.
+        with socket.create_server(("127.0.0.1", 0)) as listening:
+            instance.spawn(self.name, [sys.executable, os.path.join(HERE, "scripted_server.py"), "--fd",
+                                       str(listening.fileno()), "--root", instance.path("www", "scripted"), "--log",
+                                       log], output=instance.path("scripted.out"), pass_fds=(listening.fileno(),))
+            instance.values["KOVRA_SCRIPTED_PORT"] = str(listening.getsockname()[1])
+
+
+class Nginx:
+    """nginx as the proxy for both fixed hosts: the download host's files, the
+    statistics host handed on to the scripted server."""
+    name = "nginx"
+
+    def start(self, instance):
+        folder = instance.path("nginx")
+        for sub in ("body", "proxy", "fastcgi", "uwsgi", "scgi"):
+            os.makedirs(os.path.join(folder, "tmp", sub), exist_ok=True)
+        open(os.path.join(folder, "access.log"), "w").close()
+        pid_file, conf_path = os.path.join(folder, "nginx.pid"), os.path.join(folder, "nginx.conf")
+        # nginx takes a socket that listens already, the way a new nginx takes
+        # the old one's on an upgrade (the NGINX variable): its port is known
+        # and nobody else's.
+        with socket.create_server(("127.0.0.1", 0)) as listening:
+            port = str(listening.getsockname()[1])
+            with open(os.path.join(HERE, "nginx.conf.in")) as f:
+                conf = f.read()
+            for key, value in {"@DIR@": folder, "@WWW@": instance.path("www"), "@PORT@": port,
+                               "@USER@": "user root;" if os.geteuid() == 0 else "",
+                               "@SCRIPTED_PORT@": instance.values["KOVRA_SCRIPTED_PORT"],
+                               "@DOWNLOAD_HOST@": instance.values["KOVRA_DOWNLOAD_HOST"],
+                               "@STATS_HOST@": instance.values["KOVRA_STATS_HOST"],
+                               "@DOWNLOAD_RATE@": "limit_rate %d;" % instance.download_rate
+                               if instance.download_rate else ""}.items():
+                conf = conf.replace(key, value)
+            with open(conf_path, "w") as f:
+                f.write(conf)
+            if os.path.exists(pid_file):
+                os.remove(pid_file)
+            process = instance.spawn(self.name, ["nginx", "-e", os.path.join(folder, "error.log"), "-p", folder,
+                                                 "-c", conf_path], pass_fds=(listening.fileno(),),
+                                     env=dict(os.environ, NGINX="%d;" % listening.fileno()))
+        # It writes its pid file once it has started.
+        deadline = time.time() + 20
+        while not os.path.exists(pid_file):
+            if process.poll() is not None or time.time() > deadline:
+                raise HarnessError("nginx did not start (see %s)" % os.path.join(folder, "error.log"))
+            time.sleep(0.05)
+        # One name in no_proxy: Wine's WinINet splits the list at ";" or " ",
+        # not at ",", and would send "127.0.0.1,localhost" to the proxy.
+        instance.values.update({"KOVRA_NGINX_PORT": port, "http_proxy": "http://127.0.0.1:%s" % port,
+                                "no_proxy": "127.0.0.1"})
+
+
+SERVERS = [ScriptedServer(), Nginx()]
+
+
+# --- instances -------------------------------------------------------------------
+class Instance:
+    """What one test runs against, in one folder."""
+
+    def __init__(self, folder, settings, download_rate=0):
+        self.folder, self.settings, self.download_rate = folder, settings, download_rate
+        self.pids = {}
+        self.values = {
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "KOVRA_HARNESS_DIR": folder,
+            "KOVRA_HARNESS_DIR_WIN": windows_path(folder),
+            "KOVRA_DOWNLOAD_HOST": settings["download_host"],
+            "KOVRA_STATS_HOST": settings["stats_host"],
+            # How this machine runs the build (tools/route.sh): native, emulated or x86_64.
+            "KOVRA_ROUTE": os.environ.get("KOVRA_ROUTE", "native"),
+        }
+
+    def path(self, *parts):
+        return os.path.join(self.folder, *parts)
+
+    def spawn(self, name, args, env=None, output=None, **options):
+        """Starts a process of the instance in a session of its own; stop ends it."""
+        with open(output or os.devnull, "w") as out:
+            process = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                                       start_new_session=True, **options)
+        self.pids[name] = process.pid
+        # Written at once, so that a start that fails half-way is ended all the same.
+        with open(self.path("pids.json"), "w") as f:
+            json.dump(self.pids, f)
+        return process
+
+    def start_display(self):
+        """A private Xvfb on a free display. Xvfb takes the display with a
+        lock file (and -displayfd alone would not: two can pick one number),
+        so one that finds it taken ends, and the next number is tried."""
+        for number in range(100, 400):
+            if x_server_alive(number):
+                continue
+            read, write = os.pipe()
+            process = self.spawn("xvfb", ["Xvfb", ":%d" % number, "-displayfd", str(write), "-screen", "0",
+                                          "1024x768x24", "-nolisten", "tcp"], output=self.path("xvfb.log"),
+                                 pass_fds=(write,))
+            os.close(write)
+            with os.fdopen(read, "rb") as said:
+                # It writes its number and a new line once it takes
+                # connections (the pipe must stay open until then), or ends.
+                if select.select([said], [], [], 20)[0] and said.readline().endswith(b"\n"):
+                    self.values["DISPLAY"] = ":%d" % number
+                    return
+            del self.pids["xvfb"]
+            process.kill()
+            process.wait()
+        raise HarnessError("no free X display (see %s)" % self.path("xvfb.log"))
+
+    def start_wine(self, prefix):
+        """The prefix's own wineserver for the instance's whole life, its
+        services booted, and Wine's desktop held."""
+        env = wine_env(prefix, self.values["DISPLAY"])
+        # A server that comes and goes between programs makes the next ones
+        # wait seconds for it (wineserver returns once its server is up). The
+        # services are booted here with output going nowhere: services holding
+        # a test's pipe would keep ctest waiting for that test after it ended.
+        step(["wineserver", "-p"], env, timeout=60)
+        step(["wine", "cmd", "/c", "exit"], env, timeout=120, start_new_session=True)
+        if self.settings.get("desktop_keeper"):
+            # Wine's desktop process leaves when the last program on the
+            # desktop ends, and a program started in that moment waits 12 s
+            # for it: one program stays for the instance's whole life.
+            self.spawn("keeper", ["wine", self.settings["desktop_keeper"], "hold-desktop"], env=env)
+        users = os.path.join(prefix, "drive_c", "users")
+        user = next((name for name in os.listdir(users) if name.lower() != "public"), "root")
+        os.makedirs(os.path.join(users, user, "Temp"), exist_ok=True)
+        self.values.update({"WINEPREFIX": prefix, "KOVRA_WINE_USER": user,
+                            "KOVRA_TEMP_DIR": os.path.join(users, user, "Temp")})
+
+    def start(self, servers, base=None):
+        """Everything up; the prefix copied from base, or booted when there is none."""
+        began = time.time()
+        unknown = set(servers) - {kind.name for kind in SERVERS}
+        if unknown:
+            raise HarnessError("no server of the kind %s" % ", ".join(sorted(unknown)))
+        for sub in ("download", "scripted"):
+            os.makedirs(self.path("www", sub), exist_ok=True)
+        self.start_display()
+        for kind in SERVERS:
+            if kind.name in servers:
+                kind.start(self)
+        prefix = self.path("prefix")
+        if base:
+            copy_prefix(base, prefix)
+        else:
+            boot_prefix(prefix, self.values["DISPLAY"])
+        self.start_wine(prefix)
+        with open(self.path("env"), "w") as f:
+            f.writelines("%s='%s'\nexport %s\n" % (key, value.replace("'", "'\\''"), key)
+                         for key, value in self.values.items())
+        with open(self.path("env.json"), "w") as f:
+            json.dump(self.values, f, indent=1)
+        ports = ", ".join("%s %s" % (name, self.values.get("KOVRA_%s_PORT" % name.upper(), "-")) for name in servers)
+        print("harness: %s: ready in %.1f s (display %s, %s, route %s)" % (os.path.basename(self.folder), time.time()
+              - began, self.values["DISPLAY"], ports or "no servers", self.values["KOVRA_ROUTE"]), flush=True)
+
+
+def end_instance(folder, keep_prefix=True):
+    """Ends every process of an instance (also one whose runner was killed)."""
+    pids_file, prefix = os.path.join(folder, "pids.json"), os.path.join(folder, "prefix")
+    pids = {}
+    if os.path.exists(pids_file):
+        with open(pids_file) as f:
+            pids = json.load(f)
+        os.remove(pids_file)
+
+    def kill(name, how=signal.SIGKILL):
+        try:
+            os.killpg(pids.pop(name), how)
+        except (KeyError, OSError):
+            pass
+    # The keeper first, so that nothing holds the desktop; then every Wine
+    # process of the prefix with its server, the servers, and the display
+    # (asked, it removes its lock file and socket).
+    kill("keeper")
+    if os.path.isdir(prefix):
+        subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    for name in [n for n in pids if n != "xvfb"]:
+        kill(name)
+    kill("xvfb", signal.SIGTERM)
+    if not keep_prefix:
+        shutil.rmtree(prefix, ignore_errors=True)
+
+
+def boot(args):
+    """The run's prefix, booted once and copied for each test."""
+    state = os.path.abspath(args.state)
+    stop(state)
+    shutil.rmtree(os.path.join(state, "tests"), ignore_errors=True)
+    base = Instance(os.path.join(state, "base"), vars(args))
+    os.makedirs(base.folder, exist_ok=True)
+    began = time.time()
+    try:
+        # A display of its own: some Wine calls of the set-up want one.
+        base.start_display()
+        boot_prefix(base.path("prefix"), base.values["DISPLAY"])
+    finally:
+        end_instance(base.folder)
+    with open(base.path("base.json"), "w") as f:
+        json.dump(dict(base.settings, booted=time.time()), f, indent=1)
+    print("harness: prefix booted in %.1f s, route %s" % (time.time() - began, os.environ.get("KOVRA_ROUTE", "native")))
+
+
+def run(args, command):
+    state = os.path.abspath(args.state)
+    if not os.path.exists(os.path.join(state, "base", "base.json")):
+        print("harness: not booted: run the harness_start test first", file=sys.stderr)
+        return 125
+    with open(os.path.join(state, "base", "base.json")) as f:
+        instance = Instance(os.path.join(state, "tests", args.name), json.load(f))
+    end_instance(instance.folder, keep_prefix=False)
+    shutil.rmtree(instance.folder, ignore_errors=True)
+    os.makedirs(instance.folder)
+    # ctest ends a test that runs too long with SIGTERM or SIGKILL: the first
+    # still ends the instance here, the second leaves it to harness_stop.
+    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(128 + number))
+    try:
+        try:
+            instance.start(args.servers.split(",") if args.servers else DEFAULT_SERVERS,
+                           base=os.path.join(state, "base", "prefix"))
+        except (HarnessError, OSError, subprocess.SubprocessError) as error:
+            print("harness: cannot start: %s" % error, flush=True)
+            return 1
+        return subprocess.run(command, env=dict(os.environ, **instance.values)).returncode
+    finally:
+        end_instance(instance.folder, keep_prefix=os.environ.get("KOVRA_KEEP_PREFIXES", "") not in ("", "0"))
+
+
+def stop(state):
+    """Ends what is left under the state folder; says when a test wrote into
+    a file its prefix shares with the booted one (all are older than boot's end)."""
+    tests = os.path.join(state, "tests")
+    for folder in [state] + [os.path.join(tests, n) for n in (os.listdir(tests) if os.path.isdir(tests) else [])]:
+        end_instance(folder)
+    if os.path.exists(os.path.join(state, "base", "base.json")):
+        with open(os.path.join(state, "base", "base.json")) as f:
+            booted = json.load(f)["booted"]
+        changed = [os.path.join(d, n) for d, _, names in os.walk(os.path.join(state, "base", "prefix"))
+                   for n in names if os.lstat(os.path.join(d, n)).st_mtime > booted]
+        if changed:
+            print("harness: the booted prefix changed during the run: %s" % " ".join(changed[:5]), file=sys.stderr)
+            return 1
+    return 0
 
 
 def main():
+    argv = sys.argv[1:]
+    command = argv[argv.index("--") + 1:] if "--" in argv else []
     parser = argparse.ArgumentParser()
-    parser.add_argument("command", choices=("start", "stop"))
+    parser.add_argument("command", choices=("boot", "run", "start", "stop"))
     parser.add_argument("--state", required=True)
+    parser.add_argument("--name", help="run: the test, which names its instance's folder")
+    parser.add_argument("--servers", help="run: the kinds of server to start (default %s)" % ",".join(DEFAULT_SERVERS))
     parser.add_argument("--download-host", default="download.kovra.example")
     parser.add_argument("--stats-host", default="stat.kovra.example")
     parser.add_argument("--desktop-keeper", help="a program of the build that keeps Wine's desktop up "
-                        "for the whole run (window_probe.exe: it is started with hold-desktop)")
+                        "(window_probe.exe: it is started with hold-desktop)")
     parser.add_argument("--download-rate", type=int, default=0,
                         help="bytes a second nginx sends of a download (0: no limit); the demo slows down to be seen")
-    args = parser.parse_args()
-    if args.command == "start":
-        try:
-            start(args)
-        except (HarnessError, OSError, subprocess.SubprocessError) as error:
-            # End what was started, and say why in one line.
-            stop(os.path.abspath(args.state))
-            print("harness: cannot start: %s" % error, file=sys.stderr)
-            sys.exit(1)
-    else:
-        stop(os.path.abspath(args.state))
+    args = parser.parse_args(argv[:len(argv) - len(command) - (1 if command else 0)])
+    state = os.path.abspath(args.state)
+    if args.command == "run":
+        if not args.name or not command:
+            parser.error("run needs --name and a command after --")
+        sys.exit(run(args, command))
+    if args.command == "stop":
+        sys.exit(stop(state))
+    try:
+        if args.command == "boot":
+            boot(args)
+        else:
+            # One instance in the state folder itself, with a prefix booted for it.
+            os.makedirs(state, exist_ok=True)
+            stop(state)
+            Instance(state, vars(args), download_rate=args.download_rate).start(DEFAULT_SERVERS)
+    except (HarnessError, OSError, subprocess.SubprocessError) as error:
+        # End what was started, and say why in one line.
+        stop(state)
+        print("harness: cannot start: %s" % error, file=sys.stderr)
+        sys.exit(1)
 
 
 if __name__ == "__main__":

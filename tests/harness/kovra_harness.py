@@ -1,17 +1,27 @@
 """Helpers for Python tests that drive the real programs under Wine.
 
-The harness (harness.py start) has made the Wine prefix and started nginx, the
-scripted server and Xvfb; its values are in $KOVRA_HARNESS_DIR/env.json. Test
-programs of the build are in $KOVRA_BIN_DIR.
+The harness (harness.py run) has given the test an instance of its own: a
+Wine prefix, Xvfb, nginx and the scripted server; its values are in
+$KOVRA_HARNESS_DIR/env.json. Test programs of the build are in $KOVRA_BIN_DIR.
+LoaderCase is what the tests of the real loader share, FaultCase what the
+fault tests add to it.
 """
 
+import contextlib
+import hashlib
 import json
 import os
+import random
+import re
 import signal
 import subprocess
 import tempfile
 import time
+import unittest
 import urllib.request
+
+INSTALLER = "/KovraInstallerD1.exe"
+STATS = "/update/2/version.txt"
 
 
 class LogEntry:
@@ -40,30 +50,18 @@ class LogEntry:
     @property
     def path(self):
         """Path and query of the target, also for absolute-form targets."""
-        target = self.target
-        if "://" in target:
-            rest = target.split("://", 1)[1]
-            slash = rest.find("/")
-            return rest[slash:] if slash >= 0 else "/"
-        return target
+        if "://" not in self.target:
+            return self.target
+        rest = self.target.split("://", 1)[1]
+        return rest[rest.find("/"):] if "/" in rest else "/"
 
     def __repr__(self):
         return "<%s %s %d sent=%d>" % (self.server, self.request_line, self.status, self.sent)
 
 
 def unescape(text):
-    out = bytearray()
-    i = 0
-    raw = text.encode("latin-1", "replace")
-    while i < len(raw):
-        pair = raw[i + 2:i + 4]
-        if raw[i:i + 2] == b"\\x" and len(pair) == 2 and all(chr(c) in "0123456789abcdefABCDEF" for c in pair):
-            out.append(int(raw[i + 2:i + 4], 16))
-            i += 4
-        else:
-            out.append(raw[i])
-            i += 1
-    return out.decode("latin-1")
+    """A log field as it came: \\xHH is the byte HH (the logs are read as latin-1)."""
+    return re.sub(r"\\x([0-9A-Fa-f]{2})", lambda match: chr(int(match.group(1), 16)), text)
 
 
 class ServerLog:
@@ -86,12 +84,10 @@ class ServerLog:
         return [LogEntry(line.split("\t")) for line in lines if line.count("\t") >= 4]
 
     def wait_for(self, count, timeout=15, match=None):
-        deadline = time.time() + timeout
-        while True:
-            found = [e for e in self.entries() if match is None or match(e)]
-            if len(found) >= count or time.time() > deadline:
-                return found
-            time.sleep(0.05)
+        def found():
+            return [e for e in self.entries() if match is None or match(e)]
+        poll(lambda: len(found()) >= count, timeout)
+        return found()
 
 
 class Harness:
@@ -103,25 +99,13 @@ class Harness:
         self.temp_dir = self.values["KOVRA_TEMP_DIR"]
         self.download_root = os.path.join(self.state, "www", "download")
         self.scripted_root = os.path.join(self.state, "www", "scripted")
-        self.nginx_port = int(self.values["KOVRA_NGINX_PORT"])
         self.scripted_port = int(self.values["KOVRA_SCRIPTED_PORT"])
         self.download_host = self.values["KOVRA_DOWNLOAD_HOST"]
         self.stats_host = self.values["KOVRA_STATS_HOST"]
 
     # --- Wine ---------------------------------------------------------------
     def env(self, **overrides):
-        env = dict(os.environ)
-        env.update(self.values)
-        for key, value in overrides.items():
-            if value is None:
-                env.pop(key, None)
-            else:
-                env[key] = value
-        return env
-
-    def proxy_to_scripted(self):
-        """Environment overrides that route the fixed hosts to the scripted server."""
-        return {"http_proxy": "http://127.0.0.1:%d" % self.scripted_port}
+        return {**os.environ, **self.values, **overrides}
 
     def program(self, name):
         return os.path.join(self.bin_dir, name)
@@ -142,29 +126,23 @@ class Harness:
 
     def start(self, program, args=(), **overrides):
         # Output goes to files: a pipe nobody reads could fill and stop it.
-        out = tempfile.TemporaryFile()
-        return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
-                                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        with tempfile.TemporaryFile() as out:
+            return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
     def windows_path(self, unix_path):
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
+    def probe(self, *args, timeout=60):
+        """window_probe.exe with these arguments: its exit code and the
+        key=value lines it printed."""
+        result = self.run(self.program("window_probe.exe"), list(args), timeout=timeout)
+        lines = result.stdout.decode("utf-8", "replace").splitlines()
+        return result.returncode, dict(line.partition("=")[::2] for line in lines)
+
     def reg(self, *args):
         return subprocess.run(["wine", "reg"] + list(args), env=self.env(), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60)
-
-    def record_browser(self, opened):
-        """Points Wine's browser launcher at a script that appends what it is
-        given to the file opened (removed first). Returns the undo."""
-        if os.path.exists(opened):
-            os.remove(opened)
-        script = opened + ".sh"
-        with open(script, "w") as f:
-            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
-        os.chmod(script, 0o755)
-        key = r"HKCU\Software\Wine\WineBrowser"
-        self.reg("add", key, "/v", "Browsers", "/d", script, "/f")
-        return lambda: self.reg("delete", key, "/v", "Browsers", "/f")
 
     # --- servers ------------------------------------------------------------
     def nginx_log(self):
@@ -174,11 +152,12 @@ class Harness:
         return ServerLog(os.path.join(self.state, "scripted.log"))
 
     def _control(self, path, body=b""):
+        """POSTs to the scripted server's control path; what it answered."""
         request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.scripted_port, path), data=body,
                                          method="POST")
         opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
         with opener.open(request, timeout=10) as answer:
-            return answer.status == 200
+            return answer.read()
 
     def script(self, path, steps=(), default=None):
         """Answers of the scripted server for a path: steps one per request, then default."""
@@ -187,3 +166,305 @@ class Harness:
 
     def reset_scripts(self):
         return self._control("/__control/reset")
+
+    def open_gate(self, name):
+        """Ends the delays and rates of the scripted answers waiting for it (until=)."""
+        return self._control("/__control/open", name.encode("utf-8"))
+
+    def scripted_state(self):
+        """The scripted server's answers in progress and its aborted answers."""
+        return json.loads(self._control("/__control/state").decode("utf-8"))
+
+
+def poll(predicate, timeout, step=0.05):
+    """predicate()'s value once it is true, or its last one after timeout seconds."""
+    deadline = time.time() + timeout
+    while True:
+        value = predicate()
+        if value or time.time() > deadline:
+            return value
+        time.sleep(step)
+
+
+def wait_until(predicate, timeout, what, step=0.05):
+    """Polls until predicate() gives a true value; fails the test after timeout."""
+    value = poll(predicate, timeout, step)
+    if not value:
+        raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+    return value
+
+
+_harness = None
+
+
+def harness():
+    """The test's instance (read once)."""
+    global _harness
+    if _harness is None:
+        _harness = Harness()
+    return _harness
+
+
+# --- the real loader ----------------------------------------------------------------
+def installer_bytes(padding=0, seed=b"kovra", total=None):
+    """The stand-in installer (it records how it was started and the SHA-256
+    of the file that ran), optionally followed by extra bytes (it still runs)
+    up to total bytes in all."""
+    with open(harness().program("kovra-standin-installer.exe"), "rb") as f:
+        data = f.read()
+    padding = padding if total is None else total - len(data)
+    out = bytearray(data)
+    block = hashlib.sha256(seed).digest()
+    while len(out) < len(data) + padding:
+        block = hashlib.sha256(block).digest()
+        out += block
+    return bytes(out[:len(data) + padding])
+
+
+def remove(*paths):
+    """Removes those of the files that exist."""
+    for path in paths:
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(path)
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def is_stats(entry):
+    return entry.path.startswith(STATS)
+
+
+def is_installer(entry):
+    return entry.path == INSTALLER
+
+
+def stats_type(entry):
+    """The event of a statistics request: "run", "downloaded", "finished:<exit code>"."""
+    query = entry.path.split("?", 1)[1] if "?" in entry.path else ""
+    params = dict(p.partition("=")[::2] for p in query.split("&"))
+    kind = params.get("type", "")
+    if kind == "qloader_finished":
+        return "finished:" + params.get("exit_code", "")
+    return kind.replace("qloader_", "")
+
+
+def read_record(path):
+    """The stand-in's records: a list of dicts, one per start."""
+    if not os.path.exists(path):
+        return []
+    runs, current = [], {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            key, _, value = line.rstrip("\n").partition("=")
+            if key == "end":
+                runs.append(current)
+                current = {}
+            else:
+                current[key] = value
+    return runs
+
+
+class LoaderCase(unittest.TestCase):
+    """The real loader in the test's instance, one case at a time: each case
+    starts with a clean temporary folder, no installer served and no scripts,
+    and leaves no loader, installer or window behind."""
+
+    # The server that serve() gives the installer to, and that loader_env()
+    # sends the fixed hosts to, unless told otherwise.
+    server = "nginx"
+    # What a case may leave running: loaders under their names, an installer
+    # (it runs under the loader's own name), Wine's debugger after a crash.
+    strays = ("KovraLoader.exe", "KovraLoaderPinned.exe", "setup (1).exe", "file_swapper.exe", "winedbg.exe")
+
+    def setUp(self):
+        self.h = H = harness()
+        self.work = os.path.join(H.state, "work")
+        os.makedirs(self.work, exist_ok=True)
+        H.reset_scripts()
+        self.loaders = []
+        self.clean_temp()
+        for root in (H.download_root, H.scripted_root):
+            for name in os.listdir(root):
+                if name.startswith("KovraInstaller"):
+                    os.remove(os.path.join(root, name))
+        self.record = os.path.join(self.work, "record-%s.txt" % self._testMethodName)
+        remove(self.record)
+        self.nginx = H.nginx_log()
+        self.scripted = H.scripted_log()
+
+    def tearDown(self):
+        self.kill_loaders()
+        self.h.reset_scripts()
+        self.clean_temp()
+
+    def clean_temp(self):
+        temp = self.h.temp_dir
+        for name in os.listdir(temp) if os.path.isdir(temp) else []:
+            if name.startswith(("KovraLoader", "setup (1)", "KovraInstallerD1")):
+                os.remove(os.path.join(temp, name))
+
+    def serve(self, data, where=None, name="KovraInstallerD1.exe", mtime=None):
+        """The installer (or another file) on a server; a server never sees half a file."""
+        root = self.h.download_root if (where or self.server) == "nginx" else self.h.scripted_root
+        path = os.path.join(root, name)
+        with open(path + ".new", "wb") as f:
+            f.write(data)
+        if mtime is not None:
+            os.utime(path + ".new", (mtime, mtime))
+        os.replace(path + ".new", path)
+        return path
+
+    def loader_env(self, exit_code=0, seconds=0, scripted=None, **more):
+        """The environment of a loader: what the stand-in installer records and
+        does, and with scripted the fixed hosts sent to the scripted server."""
+        env = {"KOVRA_STANDIN_RECORD": self.h.windows_path(self.record),
+               "KOVRA_STANDIN_EXIT": str(exit_code),
+               "KOVRA_STANDIN_SECONDS": str(seconds)}
+        if self.server == "scripted" if scripted is None else scripted:
+            env["http_proxy"] = "http://127.0.0.1:%d" % self.h.scripted_port
+        env.update(more)
+        return env
+
+    def start_loader(self, program=None, **options):
+        """Starts a loader (options: those of loader_env); kill_loaders ends it."""
+        loader = self.h.start(program or self.h.program("KovraLoader.exe"), **self.loader_env(**options))
+        self.loaders.append(loader)
+        return loader
+
+    def run_loader(self, program=None, timeout=180, **options):
+        """Runs a loader to its end; its exit code."""
+        loader = self.start_loader(program, **options)
+        try:
+            return loader.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.fail("the loader did not end within %d s" % timeout)
+
+    def kill(self, loader):
+        """Kills a loader at once (SIGKILL on the Windows process itself)."""
+        if loader.poll() is None:
+            with contextlib.suppress(OSError):
+                os.kill(loader.pid, signal.SIGKILL)
+        loader.wait(timeout=60)
+
+    def kill_loaders(self):
+        for loader in self.loaders:
+            self.kill(loader)
+        self.loaders = []
+        subprocess.run(["wine", "taskkill", "/F"] + [word for name in self.strays for word in ("/IM", name)],
+                       env=self.h.env(), timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The next case must not find this one's window.
+        self.h.probe("none", "20000")
+
+    def stats_kinds(self, log):
+        return [stats_type(e) for e in log.entries() if is_stats(e)]
+
+    def record_browser(self):
+        """Points Wine's browser launcher at a script that appends what it is
+        given to a file of this case (removed first); the file."""
+        opened = os.path.join(self.work, "opened-%s.txt" % self._testMethodName)
+        remove(opened)
+        with open(opened + ".sh", "w") as f:
+            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
+        os.chmod(opened + ".sh", 0o755)
+        key = r"HKCU\Software\Wine\WineBrowser"
+        self.h.reg("add", key, "/v", "Browsers", "/d", opened + ".sh", "/f")
+        self.addCleanup(self.h.reg, "delete", key, "/v", "Browsers", "/f")
+        return opened
+
+    def opened(self, path):
+        """The URLs handed to the browser so far."""
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return f.read().split()
+
+    def final_path(self, name="KovraLoader.exe"):
+        return os.path.join(self.h.temp_dir, name)
+
+    def temp_windows(self, name="KovraLoader.exe"):
+        return "C:\\users\\%s\\Temp\\%s" % (self.h.values["KOVRA_WINE_USER"], name)
+
+
+# --- what the fault tests add ----------------------------------------------------
+def soak():
+    """KOVRA_FAULTS_SOAK=1 runs the longer variants (more cuts, more kills)."""
+    return os.environ.get("KOVRA_FAULTS_SOAK", "") not in ("", "0")
+
+
+def seeded_random(test_name, default_seed):
+    """A random source with a fixed seed, printed so a failure can be replayed
+    (KOVRA_FAULTS_SEED overrides it)."""
+    seed = int(os.environ.get("KOVRA_FAULTS_SEED", default_seed))
+    print("\n%s: seed %d" % (test_name, seed), flush=True)
+    return random.Random(seed)
+
+
+def snapshot(root):
+    """Every file under root with its size and modification time."""
+    files = {}
+    for folder, _, names in os.walk(root):
+        for path in (os.path.join(folder, name) for name in names):
+            with contextlib.suppress(OSError):
+                status = os.lstat(path)
+                files[os.path.relpath(path, root)] = (status.st_size, status.st_mtime_ns)
+    return files
+
+
+def changed_files(before, after):
+    """Paths created or changed between two snapshots (removed ones too)."""
+    return sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p))
+
+
+class FaultCase(LoaderCase):
+    """The loader against the scripted server unless told otherwise."""
+
+    server = "scripted"
+
+    def temp_path(self):
+        return self.final_path() + ".dul!"
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def size(self, path):
+        try:
+            return os.path.getsize(path)
+        except OSError:
+            return -1
+
+    def assert_prefix_of(self, path, data, what):
+        """A temporary file holds a clean beginning of the server's file."""
+        if not os.path.exists(path):
+            return 0
+        have = self.read(path)
+        self.assertLessEqual(len(have), len(data), "%s: longer than the server's file" % what)
+        self.assertTrue(have == data[:len(have)],
+                        "%s: its %d bytes differ from the server's at %d" % (what, len(have), first_difference(have, data)))
+        return len(have)
+
+    def assert_installed(self, data, runs=1):
+        """The installer ran (runs times) and was exactly the server's file."""
+        record = read_record(self.record)
+        self.assertEqual(len(record), runs, "installer starts: %r" % record)
+        for run in record:
+            self.assertEqual(run["sha256"], sha256(data), "the installer that ran is not the server's file")
+        left = [n for n in os.listdir(self.h.temp_dir) if n.endswith(".dul!")]
+        self.assertEqual(left, [], "a .dul! file is left after success")
+        self.assertFalse(os.path.exists(self.final_path()), "the installer is deleted after it ran")
+
+    def assert_running(self, loader, what):
+        self.assertIsNone(loader.poll(), "the loader ended (code %r) %s" % (loader.poll(), what))
+
+    # --- server logs ------------------------------------------------------------
+    def installer_requests(self, log, method=None):
+        return [e for e in log.entries() if is_installer(e) and (method is None or e.method == method)]
+
+    def pending(self, match):
+        return [line for line in self.h.scripted_state()["pending"] if match in line]
+
+
+def first_difference(a, b):
+    return next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))

@@ -33,9 +33,10 @@ Options:
   crange=TEXT   Content-Range text as given
   cut=N         close the connection after N body bytes of this answer (a
                 normal close: every byte written reaches the client)
-  reset=N       abort the connection (TCP RST) after N body bytes: what the
-                kernel still held unacknowledged is lost in flight; the
-                amount is reported by /__control/state
+  reset=N       abort the connection (TCP RST) after N body bytes, once the
+                client has read what reached it: what the kernel still held
+                unacknowledged is lost in flight; the amount is reported by
+                /__control/state
   stall=N       after N body bytes stop sending and hold the connection
   silent        accept the request and never answer (hold the connection)
   drop          close the connection at once without answering
@@ -46,6 +47,9 @@ Options:
   hold=SECONDS  how long stall/silent/keepopen hold the connection (default 60)
   file=NAME     serve this file of --root instead of the one the path names
   delay=SECONDS wait before answering
+  until=NAME    delay= and rate= last only until the test opens the gate NAME
+                (POST /__control/open with the name): a test slows an answer
+                down only as long as it needs
   rate=BYTES    limit the body to this many bytes a second
   body=TEXT     literal body instead of the file
   padheaders=N  add junk header lines of about N bytes in all
@@ -59,7 +63,8 @@ outside 0x20..0x7e).
 A connection that opens with a TLS handshake (an https client) is logged with
 the request line "TLS-HANDSHAKE" and closed at once.
 
-GET or POST /__control/state answers JSON: "pending", the request lines being
+POST /__control/open opens the gate named in the body; /__control/reset
+closes every gate. GET or POST /__control/state answers JSON: "pending", the request lines being
 answered right now (not yet in the log), and "resets", one record per answer
 ended by reset= ({"request", "range", "written", "unacked"}), oldest first.
 """
@@ -83,6 +88,8 @@ LOG_LOCK = threading.Lock()
 # Answers in progress (id -> request line) and the record of aborted ones.
 STATE_LOCK = threading.Lock()
 PENDING = {}
+# Gates the test has opened (until=).
+OPENED = set()
 RESETS = []
 ARGS = None
 
@@ -182,13 +189,16 @@ class Handler(socketserver.BaseRequestHandler):
         if path.startswith("/__control/"):
             return self.control(path, body_in)
 
-        status, sent = 0, 0
+        # The status that went out and the body bytes written, as nginx logs
+        # them, also when the client hangs up in the middle of the body.
+        self.answer = (0, 0)
         with STATE_LOCK:
             PENDING[id(self)] = request_line
         try:
             status, sent, keep = self.respond(method, path, target, header_map)
+            self.answer = (status, sent)
         finally:
-            write_log(request_line, headers, status, sent)
+            write_log(request_line, headers, *self.answer)
             with STATE_LOCK:
                 PENDING.pop(id(self), None)
         return keep
@@ -206,6 +216,10 @@ class Handler(socketserver.BaseRequestHandler):
                 SCRIPTS.clear()
             with STATE_LOCK:
                 del RESETS[:]
+                OPENED.clear()
+        elif path == "/__control/open":
+            with STATE_LOCK:
+                OPENED.add(body.decode("utf-8"))
         elif path == "/__control/state":
             with STATE_LOCK:
                 state = {"pending": sorted(PENDING.values()), "resets": list(RESETS)}
@@ -246,7 +260,9 @@ class Handler(socketserver.BaseRequestHandler):
                 file_part = "/" + file_rest
 
         if opts.get("delay"):
-            time.sleep(float(opts["delay"]))
+            deadline = time.time() + float(opts["delay"])
+            while time.time() < deadline and opts.get("until") not in OPENED:
+                time.sleep(0.02)
         if opts.get("silent"):
             self.hold(opts)
             return 0, 0, False
@@ -373,6 +389,7 @@ class Handler(socketserver.BaseRequestHandler):
                  or opts.get("reset") is not None)
         lines.append("Connection: %s" % ("close" if close else "keep-alive"))
         self.send_raw(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+        self.answer = (status, 0)
 
         if method == "HEAD":
             return status, 0, not close
@@ -386,13 +403,30 @@ class Handler(socketserver.BaseRequestHandler):
         return status, sent, finished and not close
 
     def abort(self, written, header_map):
-        # SIOCOUTQ: bytes written but not yet acknowledged by the client;
-        # the RST throws them away.
-        unacked = struct.unpack("i", fcntl.ioctl(self.request.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+        # The RST waits until the client has read what reached it: one that
+        # came while a busy client was behind was seen to lose tens of
+        # kilobytes more than what was in flight and one read. SIOCOUTQ,
+        # taken before that check: bytes written but not yet acknowledged by
+        # the client; the RST throws them away.
+        deadline = time.time() + 30
+        while True:
+            unacked = struct.unpack("i", fcntl.ioctl(self.request.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+            if self.peer_unread() <= 0 or time.time() > deadline:
+                break
+            time.sleep(0.002)
         with STATE_LOCK:
             RESETS.append({"request": self.request_line, "range": header_map.get("range"),
                            "written": written, "unacked": unacked})
         self.reset_connection()
+
+    def peer_unread(self):
+        """Bytes the client's socket has received and the client not read yet
+        (its receive queue in /proc/net/tcp: both ends are on this machine)."""
+        ends = " ".join("%08X:%04X" % (struct.unpack("<I", socket.inet_aton(host))[0], port)
+                        for host, port in (self.request.getpeername(), self.request.getsockname()))
+        with open("/proc/net/tcp") as f:
+            rows = [line.split() for line in f]
+        return next((int(row[4].split(":")[1], 16) for row in rows if " ".join(row[1:3]) == ends), -1)
 
     def reset_connection(self):
         self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -421,6 +455,9 @@ class Handler(socketserver.BaseRequestHandler):
             else:
                 self.request.sendall(view[sent:sent + n])
             sent += n
+            self.answer = (self.answer[0], sent)
+            if rate and opts.get("until") in OPENED:
+                rate, chunk = 0, 65536
             if rate:
                 ahead = sent / rate - (time.time() - began)
                 if ahead > 0:
@@ -448,11 +485,15 @@ class Server(socketserver.ThreadingTCPServer):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--port", type=int, help="the port to listen on")
+    parser.add_argument("--fd", type=int, help="or a socket already listening, given by the harness")
     parser.add_argument("--root", required=True)
     parser.add_argument("--log", required=True)
     ARGS = parser.parse_args()
-    with Server(("127.0.0.1", ARGS.port), Handler) as server:
+    with Server(("127.0.0.1", ARGS.port or 0), Handler, bind_and_activate=ARGS.fd is None) as server:
+        if ARGS.fd is not None:
+            server.socket.close()
+            server.socket = socket.socket(fileno=ARGS.fd)
         server.serve_forever()
 
 

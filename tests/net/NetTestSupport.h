@@ -3,6 +3,7 @@
 // chosen point, a fresh work folder per case, server files with chosen bytes
 // and times, and the requests a server logged for one file.
 
+#include "net/HttpDownloader.h"
 #include "tests/support/ServerLog.h"
 
 #include <windows.h>
@@ -43,6 +44,12 @@ public:
     std::wstring LastMessage() const;
     bool Has(int event) const;
 };
+
+// One download by a fresh engine, every event recorded: its result.
+inline int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
+{
+    return HttpDownloader().Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
+}
 
 // Deterministic pseudo-random bytes.
 std::string MakeBytes(size_t size, unsigned seed);

@@ -21,6 +21,7 @@
 
 using harness::Narrow;
 using nettest::EventLog;
+using nettest::Fetch;
 
 namespace {
 
@@ -75,12 +76,6 @@ void PutTemp(const std::wstring& temp, const std::string& bytes, long long stamp
     REQUIRE(harness::WriteWholeFile(temp, bytes));
     ::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_HIDDEN);
     REQUIRE(StampFileTimes(temp.c_str(), stamp));
-}
-
-int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
-{
-    HttpDownloader downloader;
-    return downloader.Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
 }
 
 const char* kNetworkError = "Message:Error during downloading, network error";

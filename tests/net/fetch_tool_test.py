@@ -6,6 +6,7 @@ missing bytes of the same version.
 """
 
 import os
+import random
 import resource
 import shutil
 import signal
@@ -13,9 +14,9 @@ import subprocess
 import time
 import unittest
 
-from kovra_harness import Harness
+from kovra_harness import harness, poll
 
-H = Harness()
+H = harness()
 TOOL = H.program("kovra-fetch.exe")
 WORK = os.path.join(H.state, "net-work", "fetch-tool")
 EVENTS = ("FileName", "TotalSize", "Progress", "Message", "TextContent", "TextBody", "Completed", "Aborted",
@@ -23,12 +24,7 @@ EVENTS = ("FileName", "TotalSize", "Progress", "Message", "TextContent", "TextBo
 
 
 def data(size, seed):
-    out = bytearray()
-    state = seed
-    while len(out) < size:
-        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
-        out += state.to_bytes(4, "little")
-    return bytes(out[:size])
+    return random.Random(seed).randbytes(size)
 
 
 def put(path, payload, mtime=1625140800):
@@ -43,13 +39,9 @@ def events(stdout):
     return [line for line in lines if line.split(" ", 1)[0] in EVENTS]
 
 
-def win(path):
-    return H.windows_path(path)
-
-
 def into_work():
     """The work folder as a target: a Windows path ending in a backslash."""
-    return win(WORK) + "\\"
+    return H.windows_path(WORK) + "\\"
 
 
 def fetch(url, target, **kwargs):
@@ -103,11 +95,9 @@ class FetchTool(unittest.TestCase):
         is_get = lambda e: e.method == "GET" and e.path == "/full.bin"
         before = H.nginx_log()
         keeper = H.start(TOOL, ["http://127.0.0.1:%d/x/rate=40000/keeper.bin" % H.scripted_port,
-                                win(os.path.join(WORK, "keeper.bin"))])
+                                H.windows_path(os.path.join(WORK, "keeper.bin"))])
         try:
-            deadline = time.time() + 60
-            while not os.path.exists(os.path.join(WORK, "keeper.bin.dul!")) and time.time() < deadline:
-                time.sleep(0.05)
+            poll(lambda: os.path.exists(os.path.join(WORK, "keeper.bin.dul!")), 60)
             limited = subprocess.run(["wine", TOOL, "http://%s/full.bin" % H.download_host, into_work()],
                                      env=H.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
                                      preexec_fn=limit_file_size(150000))
@@ -142,9 +132,7 @@ class FetchTool(unittest.TestCase):
             before = H.scripted_log()
             first = H.start(TOOL, [url, into_work()])
             # Ten chunks are written, then the transfer stalls: kill it there.
-            deadline = time.time() + 60
-            while time.time() < deadline and not (os.path.exists(temp) and os.path.getsize(temp) == 102400):
-                time.sleep(0.05)
+            poll(lambda: os.path.exists(temp) and os.path.getsize(temp) == 102400, 60)
             time.sleep(0.3)
             stamped = os.stat(temp).st_mtime
             first.kill()

@@ -23,14 +23,9 @@
 
 using harness::Narrow;
 using nettest::EventLog;
+using nettest::Fetch;
 
 namespace {
-
-int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
-{
-    HttpDownloader downloader;
-    return downloader.Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
-}
 
 std::wstring CacheFolder()
 {

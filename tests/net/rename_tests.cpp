@@ -9,7 +9,6 @@
 #include "net/FileTimes.h"
 #include "net/HttpDownloader.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
 #include "tests/support/ServerLog.h"
 

@@ -10,7 +10,6 @@
 #include "tests/net/NetTestSupport.h"
 #include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
-#include "tests/support/ScriptedServer.h"
 
 #include <windows.h>
 

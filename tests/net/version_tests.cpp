@@ -7,9 +7,7 @@
 
 #include "net/DownloadEvents.h"
 #include "net/FileTimes.h"
-#include "net/HttpDownloader.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ServerLog.h"
@@ -17,6 +15,7 @@
 #include <string>
 
 using nettest::EventLog;
+using nettest::Fetch;
 
 namespace {
 
@@ -31,12 +30,6 @@ struct Version {
     long long Stamp() const { return nettest::StampFor(2021, 5, day, 10, 0, 0); }
     std::string Date() const { return nettest::HttpDateText(2021, 5, day, 10, 0, 0); }
 };
-
-int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
-{
-    HttpDownloader downloader;
-    return downloader.Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
-}
 
 // A first call of version a, stopped by the callback once `stopAt` bytes are in.
 void LeaveTemp(const std::wstring& name, const std::wstring& folder, const Version& a, int stopAt)

@@ -9,26 +9,18 @@ publisher key; KovraLoader.exe is the default build (no pin)."""
 import os
 import shutil
 import subprocess
-import sys
-import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "app"))
+import test_signing as signing
+from kovra_harness import (LoaderCase, harness, installer_bytes, is_installer, is_stats, poll, read_record, remove,
+                           sha256, stats_type)
 
-import loader_e2e as e2e  # noqa: E402  (its helpers: served bytes, records, events)
-import test_signing as signing  # noqa: E402
-from kovra_harness import Harness  # noqa: E402
-
-H = Harness()
+H = harness()
 PINNED = H.program("KovraLoaderPinned.exe")
 LOADER = H.program("KovraLoader.exe")
 SWAPPER = H.program("file_swapper.exe")
 PLANT = H.program("plant.dll")
 CONTROL = H.program("plant_control.exe")
-PROBE = H.program("window_probe.exe")
-INSTALLER = e2e.INSTALLER
-WORK = os.path.join(H.state, "trust-e2e")
 
 # DLLs a Windows program may load that are not known DLLs (so Windows looks
 # for them in the program's folder first). Left out, as Wine artefacts:
@@ -41,65 +33,26 @@ PLANTED = ["wininet", "comctl32", "gdiplus", "crypt32", "wintrust", "uxtheme", "
            "profapi", "msimg32", "cryptsp", "rsaenh", "wtsapi32"]
 
 
-class TrustedLaunchTest(unittest.TestCase):
-    def setUp(self):
-        os.makedirs(WORK, exist_ok=True)
-        H.reset_scripts()
-        self.clean_temp()
-        path = os.path.join(H.download_root, INSTALLER.lstrip("/"))
-        if os.path.exists(path):
-            os.remove(path)
-        self.record = os.path.join(WORK, "record-%s.txt" % self._testMethodName)
-        if os.path.exists(self.record):
-            os.remove(self.record)
-        self.nginx = H.nginx_log()
-
-    def tearDown(self):
-        for name in ("KovraLoaderPinned.exe", "KovraLoader.exe", "file_swapper.exe"):
-            subprocess.run(["wine", "taskkill", "/F", "/IM", name], env=H.env(),
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        H.run(PROBE, ["none", "20000"], timeout=60)
-        self.clean_temp()
-
-    def clean_temp(self):
-        for name in os.listdir(H.temp_dir):
-            if name.startswith(("KovraLoader", "KovraInstallerD1")):
-                os.remove(os.path.join(H.temp_dir, name))
-
-    def serve(self, data):
-        with open(os.path.join(H.download_root, INSTALLER.lstrip("/")), "wb") as f:
-            f.write(data)
-
-    def env(self, exit_code=0, seconds=0, **more):
-        env = {"KOVRA_STANDIN_RECORD": H.windows_path(self.record),
-               "KOVRA_STANDIN_EXIT": str(exit_code),
-               "KOVRA_STANDIN_SECONDS": str(seconds)}
-        env.update(more)
-        return env
-
-    def target(self, name="KovraLoaderPinned.exe"):
-        return os.path.join(H.temp_dir, name)
-
+class TrustedLaunchTest(LoaderCase):
     def events(self):
-        return [e2e.stats_type(e) if e2e.is_stats(e) else e.method
-                for e in self.nginx.wait_for(5, match=lambda e: e2e.is_stats(e) or e2e.is_installer(e))]
+        return [stats_type(e) if is_stats(e) else e.method
+                for e in self.nginx.wait_for(5, match=lambda e: is_stats(e) or is_installer(e))]
 
     # --- the pinned build -------------------------------------------------------
     def test_installer_signed_by_the_publisher_runs(self):
-        data = signing.sign(e2e.installer_bytes(300000))
+        data = signing.sign(installer_bytes(300000))
         self.serve(data)
-        code = H.run(PINNED, timeout=180, **self.env(exit_code=5)).returncode
-        self.assertEqual(code, 1)
+        self.assertEqual(self.run_loader(PINNED, exit_code=5), 1)
         self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded", "finished:5"])
-        runs = e2e.read_record(self.record)
+        runs = read_record(self.record)
         self.assertEqual(len(runs), 1, "the installer runs once")
-        self.assertEqual(runs[0]["sha256"], e2e.sha256(data))
+        self.assertEqual(runs[0]["sha256"], sha256(data))
         self.assertTrue(runs[0]["cmdline"].endswith("--no-gui --only-kovra-icon"), runs[0]["cmdline"])
         self.assertEqual(runs[0]["show"], "0")
-        self.assertFalse(os.path.exists(self.target()), "deleted after it ran")
+        self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")), "deleted after it ran")
 
     def test_installers_that_fail_the_check_are_deleted_unrun(self):
-        unsigned = e2e.installer_bytes(300000)
+        unsigned = installer_bytes(300000)
         signed = signing.sign(unsigned)
         cases = [
             ("unsigned", unsigned, signing.TRUST_E_NOSIGNATURE),
@@ -110,80 +63,69 @@ class TrustedLaunchTest(unittest.TestCase):
         for what, data, expected in cases:
             with self.subTest(what):
                 self.nginx.mark()
-                if os.path.exists(self.record):
-                    os.remove(self.record)
+                remove(self.record)
                 self.serve(data)
-                code = H.run(PINNED, timeout=180, **self.env(exit_code=5)).returncode
-                self.assertEqual(code, 1, "the dialog ends as after any launch")
+                self.assertEqual(self.run_loader(PINNED, exit_code=5), 1, "the dialog ends as after any launch")
                 self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded",
                                                  "finished:" + signing.signed_decimal(expected)])
-                self.assertEqual(e2e.read_record(self.record), [], "never started")
-                self.assertFalse(os.path.exists(self.target()), "deleted")
-                self.assertFalse(os.path.exists(self.target() + ".dul!"))
+                self.assertEqual(read_record(self.record), [], "never started")
+                self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")), "deleted")
+                self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe") + ".dul!"))
 
     def test_a_writer_between_check_and_launch_is_refused(self):
         # A large installer makes the check take a while. The swapper opens
         # the file for writing over and over; once it has been refused it
         # overwrites the file (or moves another over it) whenever it can.
         # The installer that runs must still be the one that was checked.
-        data = signing.sign(e2e.installer_bytes(8 * 1024 * 1024))
+        data = signing.sign(installer_bytes(8 * 1024 * 1024))
         self.serve(data)
-        evil = os.path.join(WORK, "replacement.exe")
+        evil = os.path.join(self.work, "replacement.exe")
         with open(evil, "wb") as f:
-            f.write(e2e.installer_bytes(1000, seed=b"not the publisher's"))
-        ready, stop = os.path.join(WORK, "swapper-ready"), os.path.join(WORK, "swapper-stop")
-        for path in (ready, stop):
-            if os.path.exists(path):
-                os.remove(path)
-        out_path = os.path.join(WORK, "swapper.out")
+            f.write(installer_bytes(1000, seed=b"not the publisher's"))
+        ready, stop, done = (os.path.join(self.work, name) for name in ("swapper-ready", "swapper-stop", "done"))
+        remove(ready, stop, done)
+        out_path = os.path.join(self.work, "swapper.out")
         with open(out_path, "w") as out:
-            swapper = subprocess.Popen(["wine", SWAPPER, self.windows_target(), H.windows_path(evil),
+            swapper = subprocess.Popen(["wine", SWAPPER, self.temp_windows("KovraLoaderPinned.exe"), H.windows_path(evil),
                                         H.windows_path(ready), H.windows_path(stop), "150000"],
                                        env=H.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        deadline = time.time() + 60
-        while not os.path.exists(ready) and time.time() < deadline:
-            time.sleep(0.05)
-        self.assertTrue(os.path.exists(ready), "the swapper started")
+        self.assertTrue(poll(lambda: os.path.exists(ready), 60), "the swapper started")
 
-        loader = H.start(PINNED, **self.env(exit_code=7, seconds=3))
+        loader = self.start_loader(PINNED, exit_code=7, seconds=120, KOVRA_STANDIN_UNTIL=H.windows_path(done))
         # Once the installer has started the loader has let go of the file;
-        # the swapper stops before the installer ends and the file goes.
-        deadline = time.time() + 150
-        while not e2e.read_record(self.record) and time.time() < deadline and loader.poll() is None:
-            time.sleep(0.02)
-        with open(stop, "w"):
-            pass
+        # the swapper stops before the installer ends (it runs until then)
+        # and the file goes.
+        poll(lambda: read_record(self.record) or loader.poll() is not None, 150, 0.02)
+        open(stop, "w").close()
         self.assertEqual(swapper.wait(timeout=60), 0)
+        open(done, "w").close()
         self.assertEqual(loader.wait(timeout=120), 1)
         with open(out_path) as f:
             counts = dict(line.strip().split("=", 1) for line in f if "=" in line)
 
-        runs = e2e.read_record(self.record)
+        runs = read_record(self.record)
         self.assertEqual(len(runs), 1, "the installer ran once")
-        self.assertEqual(runs[0]["sha256"], e2e.sha256(data), "what ran is what was checked")
+        self.assertEqual(runs[0]["sha256"], sha256(data), "what ran is what was checked")
         self.assertEqual(counts.get("swapped"), "0", counts)
         self.assertGreater(int(counts.get("write_refused", 0)), 0, counts)
         self.assertGreater(int(counts.get("rename_refused", 0)), 0, counts)
         self.assertEqual(self.events()[-1], "finished:7")
-        self.assertFalse(os.path.exists(self.target()))
-
-    def windows_target(self, name="KovraLoaderPinned.exe"):
-        return "C:\\users\\%s\\Temp\\%s" % (H.values["KOVRA_WINE_USER"], name)
+        self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")))
 
     # --- DLL planting -----------------------------------------------------------
     def test_dlls_planted_beside_the_loader_are_not_loaded(self):
-        folder = os.path.join(WORK, "downloads")
+        folder = os.path.join(self.work, "downloads")
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
         for name in PLANTED:
             shutil.copyfile(PLANT, os.path.join(folder, name + ".dll"))
-        plant_record = os.path.join(WORK, "planted-loaded.txt")
+        plant_record = os.path.join(self.work, "planted-loaded.txt")
         # Windows looks in the program's folder before the system folder for
         # all but the known DLLs; Wine prefers its own DLLs unless told. A
         # plant can crash its host: no debugger to wait on then.
         overrides = "mscoree,mshtml=;winedbg.exe=d;%s=n,b" % ",".join(PLANTED)
         env = H.env(WINEDLLOVERRIDES=overrides, KOVRA_PLANT_RECORD=H.windows_path(plant_record),
-                    **self.env(exit_code=3))
+                    **self.loader_env(exit_code=3))
 
         def run_from_folder(program, timeout):
             copy = os.path.join(folder, os.path.basename(program))
@@ -192,14 +134,13 @@ class TrustedLaunchTest(unittest.TestCase):
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout).returncode
 
         # A program that links WinINet the ordinary way does get the plant.
-        if os.path.exists(plant_record):
-            os.remove(plant_record)
+        remove(plant_record)
         run_from_folder(CONTROL, 60)
         with open(plant_record) as f:
             self.assertIn("\\wininet.dll", f.read().lower(), "the plant works where it is not guarded against")
 
         os.remove(plant_record)
-        data = e2e.installer_bytes(1000)
+        data = installer_bytes(1000)
         self.serve(data)
         self.nginx.mark()
         code = run_from_folder(LOADER, 180)
@@ -207,9 +148,9 @@ class TrustedLaunchTest(unittest.TestCase):
         self.assertEqual(loaded, "", "planted DLLs loaded")
         self.assertEqual(code, 1)
         self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded", "finished:3"])
-        runs = e2e.read_record(self.record)
+        runs = read_record(self.record)
         self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["sha256"], e2e.sha256(data))
+        self.assertEqual(runs[0]["sha256"], sha256(data))
 
 
 if __name__ == "__main__":

@@ -8,9 +8,9 @@ import subprocess
 import unittest
 
 import test_signing as signing
-from kovra_harness import Harness
+from kovra_harness import harness
 
-H = Harness()
+H = harness()
 CHECK = H.program("signature_check.exe")
 STANDIN = H.program("kovra-standin-installer.exe")
 WORK = os.path.join(H.state, "trust-signature")

@@ -24,6 +24,16 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     }
 }
 
+int DifferingPixels(const Pixels& a, const Pixels& b, const RECT& area, bool rgbOnly)
+{
+    const std::uint32_t mask = rgbOnly ? 0xFFFFFF : 0xFFFFFFFF;
+    int differ = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            differ += (a(x, y) & mask) != (b(x, y) & mask);
+    return differ;
+}
+
 RECT ChildRect(HWND parent, HWND child)
 {
     RECT rect = {};

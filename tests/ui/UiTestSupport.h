@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace uitest {
 
@@ -21,6 +22,18 @@ inline unsigned AlphaOf(std::uint32_t pixel) { return pixel >> 24; }
 inline unsigned Red(std::uint32_t pixel) { return (pixel >> 16) & 0xFF; }
 inline unsigned Green(std::uint32_t pixel) { return (pixel >> 8) & 0xFF; }
 inline unsigned Blue(std::uint32_t pixel) { return pixel & 0xFF; }
+
+// A picture read pixel by pixel: a built frame, or the pixels a window
+// pushed (row by row, width wide).
+using Pixels = std::function<std::uint32_t(int x, int y)>;
+inline Pixels Of(const SkinFrame& frame) { return [&frame](int x, int y) { return frame.Pixel(x, y); }; }
+inline Pixels Of(const std::vector<std::uint32_t>& pushed, int width)
+{
+    return [&pushed, width](int x, int y) { return pushed[static_cast<size_t>(y) * width + x]; };
+}
+// The pixels of the area where two pictures differ; with rgbOnly, differ in
+// colour (alpha aside).
+int DifferingPixels(const Pixels& a, const Pixels& b, const RECT& area, bool rgbOnly = false);
 
 // A rectangle of a child control in its parent's client coordinates.
 RECT ChildRect(HWND parent, HWND child);

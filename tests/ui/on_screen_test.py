@@ -6,8 +6,8 @@ to the display, so the screen must still equal the whole frame the preview
 built, pixel for pixel wherever the frame is opaque. Then the real loader in
 its installing look, which must show the same, with moving stripes. Then at
 144 and 192 DPI (the prefix's LogPixels, read by each Wine program as it
-starts; put back afterwards): the window's size, its controls' places and its
-frame against the pictures skin-art draws directly at that scale.
+starts): the window's size, its controls' places and its frame against the
+pictures skin-art draws directly at that scale.
 """
 
 import ctypes
@@ -20,7 +20,7 @@ import tempfile
 import time
 import zlib
 
-from kovra_harness import Harness
+from kovra_harness import harness as instance, poll
 
 SKIN_ART = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "skin-art", "skin_art.py")
 DESKTOP = r"HKCU\Control Panel\Desktop"
@@ -39,41 +39,27 @@ def check(condition, what):
         print("FAILED: " + what)
 
 
-def screenshot(display):
-    """The screen as (width, height, rows of (r, g, b))."""
-    data = subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:-"], check=True,
-                          stdout=subprocess.PIPE, timeout=60).stdout
-    fields, offset = [], 0
-    while len(fields) < 4:
-        while data[offset:offset + 1].isspace():
-            offset += 1
-        if data[offset:offset + 1] == b"#":
-            offset = data.index(b"\n", offset) + 1
-            continue
-        end = offset
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[offset:end])
-        offset = end
-    offset += 1
-    assert fields[0] == b"P6" and fields[3] == b"255", fields
-    width, height = int(fields[1]), int(fields[2])
-    pixels = data[offset:]
-    rows = [[tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
-            for y in range(height)]
-    return width, height, rows
-
-
-def read_pam(path):
-    """A straight RGBA PAM file as rows of (r, g, b, a)."""
-    with open(path, "rb") as f:
-        data = f.read()
+def read_pam(data):
+    """A PAM image of 8-bit samples (RGB or RGBA) as rows of pixel tuples."""
     end = data.index(b"ENDHDR\n") + len(b"ENDHDR\n")
     header = dict(line.split(b" ", 1) for line in data[:end].split(b"\n")[1:-2])
-    width, height = int(header[b"WIDTH"]), int(header[b"HEIGHT"])
+    width, height, depth = (int(header[key]) for key in (b"WIDTH", b"HEIGHT", b"DEPTH"))
     pixels = data[end:]
-    return [[tuple(pixels[(y * width + x) * 4:(y * width + x) * 4 + 4]) for x in range(width)]
+    return [[tuple(pixels[(y * width + x) * depth:(y * width + x + 1) * depth]) for x in range(width)]
             for y in range(height)]
+
+
+def screenshot(display):
+    """The screen as (width, height, rows of (r, g, b))."""
+    rows = read_pam(subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "pam:-"],
+                                   check=True, stdout=subprocess.PIPE, timeout=60).stdout)
+    return len(rows[0]), len(rows), rows
+
+
+def read_frame(path):
+    """The frame skin_preview wrote: a straight RGBA PAM file."""
+    with open(path, "rb") as f:
+        return read_pam(f.read())
 
 
 def show(harness, args, frame_path):
@@ -83,11 +69,7 @@ def show(harness, args, frame_path):
                                ["--seconds", "10", "--frame", harness.windows_path(frame_path)],
                                env=harness.env(), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL)
-    deadline = time.time() + 60
-    while time.time() < deadline:
-        line = process.stdout.readline()
-        if not line or line.strip() == b"ready":
-            break
+    poll(lambda: process.stdout.readline().strip() in (b"", b"ready"), 60, 0)
     return process
 
 
@@ -106,9 +88,7 @@ def opaque_mismatches(rows, frame, left, top, skip):
 
 def probe(harness):
     """window_probe info of the preview's window, with each control's place."""
-    def run(*args):
-        return harness.run(harness.program("window_probe.exe"), list(args)).stdout.decode("utf-8", "replace")
-    info = dict(line.partition("=")[::2] for line in run("info", run("find", "20000").strip()[5:]).splitlines())
+    info = harness.probe("info", harness.probe("find", "20000")[1].get("hwnd", "0"))[1]
     info["places"] = [tuple(int(v) for v in info.get("control%d" % i, "0,0,0,0").split(",")) for i in (1016, 1017, 1009)]
     return info
 
@@ -119,20 +99,12 @@ def read_png(path):
         data = f.read()
     width, height = struct.unpack(">II", data[16:24])
     raw = zlib.decompress(data[data.index(b"IDAT") + 4:data.index(b"IEND") - 8])
-    return [[tuple(raw[y * (width * 4 + 1) + 1 + x * 4:][:4]) for x in range(width)] for y in range(height)]
+    row = width * 4 + 1
+    return [[tuple(raw[y * row + 1 + x * 4:y * row + 5 + x * 4]) for x in range(width)] for y in range(height)]
 
 
 def scaled(length, dpi):
     return (length * dpi + 48) // 96
-
-
-def set_dpi(harness, dpi):
-    """Sets the prefix's DPI (None: no value); returns what it was."""
-    words = harness.reg("query", DESKTOP, "/v", "LogPixels").stdout.decode("utf-8", "replace").split()
-    was = int(words[words.index("REG_DWORD") + 1], 16) if "REG_DWORD" in words else None
-    harness.reg(*(["delete", DESKTOP, "/v", "LogPixels", "/f"] if dpi is None else
-                  ["add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"]))
-    return was
 
 
 def check_scaled(harness, display, work, dpi, places96):
@@ -143,7 +115,7 @@ def check_scaled(harness, display, work, dpi, places96):
     _, _, rows = screenshot(display)
     process.kill()
     process.wait()
-    frame = read_pam(frame_path)
+    frame = read_frame(frame_path)
     left, top, right, bottom = (int(v) for v in info["rect"].split(","))
     check((right - left, bottom - top, len(frame[0]), len(frame)) == (width, height, width, height),
           "%d DPI: the window and its frame are %dx%d (%s)" % (dpi, width, height, info["rect"]))
@@ -238,28 +210,34 @@ def loader_look(harness, display, frame, left, top):
     shutil.copyfile(served, final)
     stamp = os.path.getmtime(served)
     os.utime(final, (stamp, stamp))
-    loader = harness.start(harness.program("KovraLoader.exe"), KOVRA_STANDIN_SECONDS="8")
+    # The installer (the stand-in) runs until the looks below are done.
+    done = os.path.join(harness.state, "looked")
+    loader = harness.start(harness.program("KovraLoader.exe"), KOVRA_STANDIN_SECONDS="120",
+                           KOVRA_STANDIN_UNTIL=harness.windows_path(done))
 
-    def probe(*args):
-        out = harness.run(harness.program("window_probe.exe"), args, timeout=90).stdout
-        return dict(line.partition("=")[::2] for line in out.decode("utf-8", "replace").splitlines())
-    hwnd = probe("find", "30000").get("hwnd")
-    deadline = time.time() + 30
-    while hwnd and probe("info", hwnd).get("marquee") != "1" and time.time() < deadline:
-        time.sleep(0.1)
+    hwnd = harness.probe("find", "30000", timeout=90)[1].get("hwnd")
+    poll(lambda: not hwnd or harness.probe("info", hwnd, timeout=90)[1].get("marquee") == "1", 30, 0.1)
     time.sleep(0.5)  # past the fade-in
-    info = probe("info", hwnd) if hwnd else {}
+    info = harness.probe("info", hwnd, timeout=90)[1] if hwnd else {}
     check(info.get("marquee") == "1", "the loader switched to its installing look")
     check(info.get("text") == "Загрузка браузера Ковра - 100%", "the window text at 100 %% (%r)" % info.get("text"))
-    _, _, rows = screenshot(display)
-    y = bar_row(rows, left, top)
+    # On a busy machine the fade-in can last longer: the screen is read again
+    # until it shows the look (10 s at most).
+    deadline = time.time() + 10
+    while True:
+        _, _, rows = screenshot(display)
+        y = bar_row(rows, left, top)
+        wrong = None if y is None else opaque_mismatches(rows, frame, left, top, (30, y - top - 4, 483, y - top + 5))
+        if wrong == 0 or time.time() > deadline:
+            break
+        time.sleep(0.2)
     check(y is not None, "the loader's stripe bar is on the screen")
     if y is not None:
-        wrong = opaque_mismatches(rows, frame, left, top, (30, y - top - 4, 483, y - top + 5))
         check(wrong == 0, "the loader shows the installing look and caption (%d opaque pixels differ)" % wrong)
         speed = stripe_speed(bar_rows(display, left + 30, y, 453, 2.5))
         print("stripes move at %.1f pixels a second" % speed)
         check(40 <= speed <= 75, "the stripes move at about 62 pixels a second (%.1f)" % speed)
+    open(done, "w").close()
     try:
         check(loader.wait(timeout=60) == 1, "the loader ends with 1 after its installer")
     except subprocess.TimeoutExpired:
@@ -269,7 +247,7 @@ def loader_look(harness, display, frame, left, top):
 
 
 def main():
-    harness = Harness()
+    harness = instance()
     display = harness.values["DISPLAY"]
     work = tempfile.mkdtemp(prefix="on-screen-", dir=harness.state)
     frame_path = os.path.join(work, "frame.pam")
@@ -280,7 +258,7 @@ def main():
     process.kill()
     process.wait()
     left, top = window_origin(width, height)
-    frame = read_pam(frame_path)
+    frame = read_frame(frame_path)
     wrong = opaque_mismatches(rows, frame, left, top, (0, 0, 0, 0))
     check(wrong == 0, "the screen shows the built frame (%d opaque pixels differ)" % wrong)
     check(rows[top + 100][left + 100] == PANEL, "panel at (100, 100) of the window")
@@ -308,11 +286,17 @@ def main():
 
     process = show(harness, ["--installing"], frame_path)
     _, _, first = screenshot(display)
-    time.sleep(0.3)
-    _, _, second = screenshot(display)
+
+    def moved():
+        # The stripes moved on: 0.3 s later, or on a busy machine once the
+        # preview has drawn again.
+        time.sleep(0.3)
+        rows = screenshot(display)[2]
+        return rows if rows != first else None
+    second = poll(moved, 10, 0) or first
     process.kill()
     process.wait()
-    frame = read_pam(frame_path)
+    frame = read_frame(frame_path)
     y = bar_row(first, left, top)
     check(y is not None, "the stripe bar is on the screen")
     if y is not None:
@@ -336,11 +320,9 @@ def main():
     loader_look(harness, display, frame, left, top)
 
     for dpi in (144, 192):
-        was = set_dpi(harness, dpi)
-        try:
-            check_scaled(harness, display, work, dpi, info["places"])
-        finally:
-            set_dpi(harness, was)
+        # The prefix's DPI: this test's own prefix, nothing else sees it.
+        harness.reg("add", DESKTOP, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        check_scaled(harness, display, work, dpi, info["places"])
 
     if failures:
         print("%d check(s) failed" % len(failures))

@@ -428,11 +428,7 @@ TEST_CASE("glyphs in their normal look; a hidden control is absent from the fram
 
     ::ShowWindow(shown.dialog.close.Window(), SW_HIDE);
     frame = shown.Frame();
-    int drawn = 0;
-    for (int y = close.top; y < close.bottom; ++y)
-        for (int x = close.left; x < close.right; ++x)
-            drawn += frame.Pixel(x, y) != 0xFFF7F7F7;
-    CHECK(drawn == 0);
+    CHECK(DifferingPixels(Of(frame), [](int, int) { return 0xFFF7F7F7u; }, close) == 0);
     CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 8)) == 0x666666);
 
     ::ShowWindow(shown.dialog.close.Window(), SW_SHOW);
@@ -517,10 +513,7 @@ TEST_CASE("the stripes are the tiles drawn one by one, at every phase")
         });
         graphics.reset();
 
-        int differ = 0;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                differ += Rgb(painted.Pixel(x, y)) != Rgb(expected.Pixel(x, y));
+        const int differ = DifferingPixels(Of(painted), Of(expected), RECT{0, 0, width, height}, true);
         CHECK(differ == 0);
         wrong += differ != 0;
         ++compared;
@@ -568,11 +561,7 @@ TEST_CASE("the static layers are drawn again after a change is announced or hand
     REQUIRE(dialog.lastPushed.size() == 513u * 264u);
     SkinFrame frame = shown.Frame();
     CHECK(CaptionInk(frame, barTop).Width() == downloadingWidth);
-    int differ = 0;
-    for (int y = 0; y < 264; ++y)
-        for (int x = 0; x < 513; ++x)
-            differ += dialog.lastPushed[static_cast<size_t>(y) * 513 + x] != frame.Pixel(x, y);
-    CHECK(differ == 0);
+    CHECK(DifferingPixels(Of(dialog.lastPushed, 513), Of(frame), RECT{0, 0, 513, 264}) == 0);
 }
 
 TEST_CASE("after many passes a pushed frame is the whole picture a fresh window builds")
@@ -626,11 +615,7 @@ TEST_CASE("after many passes a pushed frame is the whole picture a fresh window 
     SkinFrame expected;
     REQUIRE(fresh.BuildFrame(expected));
 
-    int differ = 0;
-    for (int y = 0; y < 264; ++y)
-        for (int x = 0; x < 513; ++x)
-            differ += dialog.lastPushed[static_cast<size_t>(y) * 513 + x] != expected.Pixel(x, y);
-    CHECK(differ == 0);
+    CHECK(DifferingPixels(Of(dialog.lastPushed, 513), Of(expected), RECT{0, 0, 513, 264}) == 0);
 }
 
 } // TEST_SUITE
@@ -792,11 +777,7 @@ TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; b
     REQUIRE(expected.Create(1026, 528));
     REQUIRE(picture.Draw(expected.Dc(), RECT{0, 0, 1026, 528}));
     ::GdiFlush();
-    int differ = 0;
-    for (int y = 354; y < 528; ++y)
-        for (int x = 0; x < 1026; ++x)
-            differ += large.Pixel(x, y) != expected.Pixel(x, y);
-    CHECK(differ == 0);
+    CHECK(DifferingPixels(Of(large), Of(expected), RECT{0, 354, 1026, 528}) == 0);
     const RECT close = shown.Rect(controls[0]);
     CHECK(Rgb(large.Pixel(close.left + 9, close.top + 9)) == 0x666666);
     CHECK(Rgb(large.Pixel(close.left + 9, close.top + 1)) == kPanel);
@@ -817,11 +798,7 @@ TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; b
     ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&placeAt96));
     SkinFrame again = shown.Frame();
     REQUIRE(again.Width() == 513);
-    differ = 0;
-    for (int y = 0; y < 264; ++y)
-        for (int x = 0; x < 513; ++x)
-            differ += again.Pixel(x, y) != original.Pixel(x, y);
-    CHECK(differ == 0);
+    CHECK(DifferingPixels(Of(again), Of(original), RECT{0, 0, 513, 264}) == 0);
 
     // At 192 DPI the stripes move 4 pixels a tick: as fast as at 96 to the eye.
     ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&proposed));

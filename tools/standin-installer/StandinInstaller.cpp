@@ -2,6 +2,8 @@
 // how it was started, waits a while and exits with a chosen code:
 //   KOVRA_STANDIN_RECORD   file to append the record to (default: none)
 //   KOVRA_STANDIN_SECONDS  seconds to run (default 0)
+//   KOVRA_STANDIN_UNTIL    a file: it ends as soon as that file exists, so a
+//                          test runs it only as long as it looks at it
 //   KOVRA_STANDIN_EXIT     exit code (default 0)
 // The record is one "key=value" line each: exe, sha256 (of the running file),
 // cmdline, cwd, show, then "end".
@@ -87,8 +89,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             std::fclose(file);
         }
     }
-    const int seconds = _wtoi(Variable(L"KOVRA_STANDIN_SECONDS").c_str());
-    if (seconds > 0)
-        ::Sleep(static_cast<DWORD>(seconds) * 1000);
+    const DWORD ms = static_cast<DWORD>(_wtoi(Variable(L"KOVRA_STANDIN_SECONDS").c_str())) * 1000;
+    const std::wstring until = Variable(L"KOVRA_STANDIN_UNTIL");
+    for (const ULONGLONG end = ::GetTickCount64() + ms; ::GetTickCount64() < end; ::Sleep(20)) {
+        if (!until.empty() && ::GetFileAttributesW(until.c_str()) != INVALID_FILE_ATTRIBUTES)
+            break;
+    }
     return _wtoi(Variable(L"KOVRA_STANDIN_EXIT").c_str());
 }
