@@ -95,7 +95,7 @@ fi
 
 PACKAGES="cmake make python3 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
 wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick
-fonts-liberation fonts-dejavu-core nginx-light doctest-dev curl
+fonts-liberation fonts-dejavu-core nginx-light squid doctest-dev curl
 clang libclang-rt-14-dev osslsigncode openssl"
 
 missing=""
@@ -116,4 +116,10 @@ fi
 quietly $as_root dpkg --add-architecture i386
 update_lists
 install_packages $missing
+case " $missing " in
+    *" squid "*)
+        # The package starts a proxy of its own on port 3128 where services
+        # run; the tests start theirs, so the machine's is stopped again.
+        quietly $as_root sh -c 'invoke-rc.d squid stop; update-rc.d squid disable; true' ;;
+esac
 echo "installed$missing"

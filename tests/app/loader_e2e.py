@@ -13,6 +13,7 @@ import tempfile
 import time
 import unittest
 
+import proxies
 from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer, is_stats, poll,
                            read_record, remove, sha256, stats_type)
 
@@ -28,7 +29,18 @@ MINIMISE_BUTTON = (449, 24)
 
 
 class EndToEndCase(LoaderCase):
-    """What the cases of both classes below use."""
+    """What the cases of the classes below use."""
+
+    # The squid of the instance whose log squid_requests() reads.
+    squid = "squid"
+
+    def setUp(self):
+        super().setUp()
+        self.squid_seen = len(H.squid_log(self.squid))
+
+    def squid_requests(self, method=None):
+        """(status, method, URL, user, bytes) that squid logged during the case."""
+        return [row for row in H.squid_log(self.squid)[self.squid_seen:] if method is None or row[1] == method]
 
     def find_window(self, timeout_ms=30000):
         # A Wine program started at the very moment another one starts has
@@ -45,8 +57,32 @@ class EndToEndCase(LoaderCase):
     def click(self, hwnd, point):
         _, info = H.probe("info", hwnd)
         left, top = (int(v) for v in info["rect"].split(",")[:2])
-        subprocess.run(["xdotool", "mousemove", str(left + point[0]), str(top + point[1]),
-                        "sleep", "0.2", "click", "1"], env=H.env(), check=True)
+        self.click_at(left + point[0], top + point[1])
+
+    def click_at(self, x, y, typing=None):
+        """A click at a point of the screen, and what is then typed there."""
+        command = ["xdotool", "mousemove", str(x), str(y), "sleep", "0.2", "click", "1"]
+        if typing is not None:
+            command += ["sleep", "0.2", "type", "--delay", "20", typing]
+        subprocess.run(command, env=H.env(), check=True)
+
+    def answer_proxy_prompt(self, user=None, password=None, timeout_s=60):
+        """Waits for the system's proxy password prompt over the loader's
+        window and answers it as a user would: types into its fields and
+        clicks OK, or with no user clicks Cancel. Its title."""
+        code, prompt = H.probe("prompt", str(timeout_s * 1000), timeout=timeout_s + 30)
+        self.assertEqual(code, 0, "no password prompt over the loader's window")
+
+        def centre(name):
+            left, top, right, bottom = (int(v) for v in prompt[name].split(","))
+            return (left + right) // 2, (top + bottom) // 2
+        if user is None:
+            self.click_at(*centre("cancel"))
+        else:
+            self.click_at(*centre("user"), typing=user)
+            self.click_at(*centre("password"), typing=password)
+            self.click_at(*centre("ok"))
+        return prompt["title"]
 
 
 class Road(EndToEndCase):
@@ -209,16 +245,33 @@ class Road(EndToEndCase):
 
     # --- names ----------------------------------------------------------------
     def test_loader_saved_under_another_name(self):
+        # Also in a folder and under a name in Cyrillic with spaces, with a
+        # user's temporary folder of that kind, as a Russian profile has.
         data = installer_bytes(1000)
         self.serve(data)
-        other = os.path.join(self.work, "setup (1).exe")
-        shutil.copyfile(LOADER, other)
-        self.assertEqual(self.run_loader(program=other), 1)
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["exe"].lower(), self.temp_windows("setup (1).exe").lower())
-        self.assertEqual(runs[0]["sha256"], sha256(data))
-        self.assertFalse(os.path.exists(self.final_path("setup (1).exe")))
+        for folder, name, temp in [(self.work, "setup (1).exe", None),
+                                   (os.path.join(self.work, "Загрузки пользователя"), "Установщик Ковра (1).exe",
+                                    "Временные файлы")]:
+            with self.subTest(name=name):
+                self.nginx.mark()
+                remove(self.record)
+                temp_folder = H.temp_dir
+                if temp:
+                    temp_folder = os.path.join(H.temp_dir, temp)
+                    os.makedirs(temp_folder, exist_ok=True)
+                    self.set_temp_folder(self.temp_windows(temp))
+                os.makedirs(folder, exist_ok=True)
+                other = os.path.join(folder, name)
+                shutil.copyfile(LOADER, other)
+                self.assertEqual(self.run_loader(program=other), 1)
+                runs = read_record(self.record)
+                self.assertEqual(len(runs), 1)
+                expected = self.temp_windows(os.path.join(temp, name) if temp else name).replace("/", "\\")
+                self.assertEqual(runs[0]["exe"].lower(), expected.lower())
+                self.assertEqual(runs[0]["sha256"], sha256(data))
+                self.assertEqual(self.stats_kinds(self.nginx), ["run", "downloaded", "finished:0"])
+                self.assertEqual(os.listdir(temp_folder) if temp else [], [], "nothing left in the temporary folder")
+                self.assertFalse(os.path.exists(os.path.join(temp_folder, name)))
 
     def test_loader_started_from_the_temporary_folder(self):
         # The target would be the running loader itself, which its download
@@ -326,6 +379,151 @@ class Road(EndToEndCase):
                 self.assertEqual([run["sha256"] for run in read_record(record)], [sha256(data)])
                 self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
                 self.assertEqual([n for n in os.listdir(H.temp_dir) if n.startswith("KovraLoader")], [])
+
+
+class RealProxy(EndToEndCase):
+    """squid, a real forward proxy, between the loader and the servers (the
+    scripted server behind it), and an https CDN reached through its CONNECT."""
+
+    def test_road_of_one_run_through_squid(self):
+        data = installer_bytes(300000)
+        self.serve(data, where="scripted")
+        self.assertEqual(self.run_loader(exit_code=5, through="squid"), 1)
+        entries = [e for e in self.scripted.wait_for(5) if is_stats(e) or is_installer(e)]
+        self.assertEqual([(e.method, stats_type(e) if is_stats(e) else e.path) for e in entries], [
+            ("GET", "run"), ("HEAD", INSTALLER), ("GET", INSTALLER), ("GET", "downloaded"), ("GET", "finished:5")])
+        self.assertEqual(entries[2].header("Range"), "bytes=0-")
+        self.assertEqual(entries[2].header("User-Agent"), "KovraLoader")
+        self.assertEqual([(status, method) for status, method, _, _, _ in self.squid_requests()],
+                         [(200, "GET"), (200, "HEAD"), (206, "GET"), (200, "GET"), (200, "GET")])
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+
+    def test_cut_transfer_continues_through_squid(self):
+        # The server cuts the body; squid passes the cut on, and the next
+        # attempt asks for exactly what is missing.
+        data = installer_bytes(total=3000000)
+        self.serve(data, where="scripted")
+        H.script(INSTALLER, steps=[{"method": "GET", "cut": 1000000}])
+        self.assertEqual(self.run_loader(through="squid"), 1)
+        gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+        self.assertEqual([(e.header("Range"), e.sent) for e in gets],
+                         [("bytes=0-", 1000000), ("bytes=1000000-", len(data) - 1000000)])
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+
+    def test_version_changed_between_attempts_through_squid(self):
+        # A part of the old version is never finished with the new one's bytes.
+        old = installer_bytes(total=3000000, seed=b"old version")
+        new = installer_bytes(total=2000000, seed=b"new version")
+        self.serve(old, where="scripted", name="old.exe", mtime=1700000000)
+        self.serve(new, where="scripted", name="new.exe", mtime=1700086400)
+        H.script(INSTALLER, steps=[{"method": "HEAD", "file": "old.exe"},
+                                   {"method": "GET", "file": "old.exe", "cut": 1000000}], default={"file": "new.exe"})
+        self.assertEqual(self.run_loader(through="squid"), 1)
+        gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+        self.assertEqual([(e.header("Range"), e.sent) for e in gets], [("bytes=0-", 1000000), ("bytes=0-", len(new))])
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(new)])
+
+    def cdn_url(self, port_name):
+        return "https://%s:%s%s" % (proxies.CDN_HOST, H.values[port_name], INSTALLER)
+
+    def test_get_redirected_to_an_https_cdn_installs(self):
+        # The HEAD is answered here; the GET is sent to a CDN over https,
+        # through squid's CONNECT, and checked against the prefix's roots.
+        data = installer_bytes(300000)
+        self.serve(data, where="scripted", mtime=1700000000)
+        self.serve(data, where="nginx", mtime=1700000000)
+        H.script(INSTALLER, steps=[{"method": "GET", "status": 302, "location": self.cdn_url("KOVRA_TLS_PORT")}])
+        self.assertEqual(self.run_loader(through="squid"), 1)
+        tunnel = "%s:%s" % (proxies.CDN_HOST, H.values["KOVRA_TLS_PORT"])
+        self.assertEqual([(status, url) for status, _, url, _, _ in self.squid_requests("CONNECT")], [(200, tunnel)])
+        cdn = [e for e in self.nginx.entries() if is_installer(e)]
+        self.assertEqual([(e.method, e.status, e.header("Range"), e.sent) for e in cdn],
+                         [("GET", 206, "bytes=0-", len(data))])
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
+
+    def test_untrusted_certificate_is_refused_and_the_job_retries(self):
+        self.serve(installer_bytes(300000), where="scripted", mtime=1700000000)
+        self.serve(installer_bytes(300000), where="nginx", mtime=1700000000)
+        H.script(INSTALLER, default={"method": "GET", "status": 302,
+                                     "location": self.cdn_url("KOVRA_STRAY_TLS_PORT")})
+        loader = self.start_loader(through="squid")
+        tunnel = "%s:%s" % (proxies.CDN_HOST, H.values["KOVRA_STRAY_TLS_PORT"])
+        poll(lambda: len([r for r in self.squid_requests("CONNECT") if r[2] == tunnel]) >= 3, 60)
+        self.assertIsNone(loader.poll(), "the job goes on retrying")
+        self.assertGreaterEqual(len([r for r in self.squid_requests("CONNECT") if r[2] == tunnel]), 3)
+        self.assertEqual([e for e in self.nginx.entries() if is_installer(e)], [], "no request over the refused TLS")
+        self.assertFalse(os.path.exists(self.final_path()))
+        self.assertFalse(os.path.exists(self.final_path() + ".dul!") and os.path.getsize(self.final_path() + ".dul!"))
+        self.assertEqual(read_record(self.record), [])
+        self.assertEqual(self.stats_kinds(self.scripted), ["run"])
+
+
+class ProxyPassword(EndToEndCase):
+    """A proxy that wants a password (squid with Basic authentication, before
+    nginx): the system's prompt over the loader's window, answered here."""
+
+    USER, PASSWORD = "kovra", "p@ss word"
+    squid = "squid_auth"
+
+    def setUp(self):
+        super().setUp()
+        proxies.write_password_file(H.values["KOVRA_SQUID_AUTH_PASSWORDS"], self.USER, self.PASSWORD)
+        # Wine keeps a password saved from its prompt here, and fills the
+        # next prompt from it.
+        H.reg("delete", r"HKCU\Software\Wine\Wine\Mpr", "/f")
+
+    def installer_rows(self):
+        return [(status, method, user) for status, method, url, user, _ in self.squid_requests()
+                if url.endswith(INSTALLER)]
+
+    def stats_rows(self):
+        return [(status, user) for status, _, url, user, _ in self.squid_requests() if STATS in url]
+
+    def test_typed_once_then_every_request_gets_through(self):
+        data = installer_bytes(300000)
+        self.serve(data)
+        loader = self.start_loader(through="squid_auth")
+        self.assertEqual(self.answer_proxy_prompt(self.USER, self.PASSWORD), "Enter Network Password")
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        # The run event went before there was a window to ask with; the two
+        # events after the prompt reach the statistics host.
+        self.assertEqual(self.stats_kinds(self.nginx), ["downloaded", "finished:0"])
+        rows = self.stats_rows()
+        self.assertEqual(rows[0], (407, "-"))
+        self.assertEqual([row for row in rows if row[0] != 407], [(200, self.USER)] * 2)
+        rows = self.installer_rows()
+        self.assertEqual(rows[0], (407, "HEAD", "-"))
+        self.assertIn((200, "HEAD", self.USER), rows)
+        self.assertEqual(rows[-1], (206, "GET", self.USER))
+
+    def test_wrong_password_then_the_right_one(self):
+        data = installer_bytes(300000)
+        self.serve(data)
+        loader = self.start_loader(through="squid_auth")
+        self.answer_proxy_prompt(self.USER, "wrong")
+        self.answer_proxy_prompt(self.USER, self.PASSWORD)
+        self.assertEqual(loader.wait(timeout=120), 1)
+        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        rows = self.installer_rows()
+        refused = rows.index((407, "HEAD", self.USER))
+        self.assertIn((200, "HEAD", self.USER), rows[refused:])
+        self.assertEqual(self.stats_kinds(self.nginx), ["downloaded", "finished:0"])
+
+    def test_cancel_asks_no_more_and_the_job_keeps_retrying(self):
+        self.serve(installer_bytes(300000))
+        loader = self.start_loader(through="squid_auth")
+        self.answer_proxy_prompt()
+        # 1, 2 and 4 s of pauses: three more HEADs, each refused, no prompt.
+        poll(lambda: len(self.installer_rows()) >= 4, 30)
+        self.assertEqual(H.probe("prompt", "1000")[0], 1, "no second prompt")
+        self.assertIsNone(loader.poll(), "the job goes on")
+        rows = self.installer_rows()
+        self.assertGreaterEqual(len(rows), 4, rows)
+        self.assertEqual(set(rows), {(407, "HEAD", "-")})
+        self.assertEqual(self.stats_kinds(self.nginx), [])
+        self.assertFalse(os.path.exists(self.final_path() + ".dul!"))
 
 
 class Window(EndToEndCase):

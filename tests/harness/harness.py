@@ -30,6 +30,8 @@ import subprocess
 import sys
 import time
 
+import proxies
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_SERVERS = ("scripted", "nginx")
 # What a prefix copy shares with the booted prefix (hard links): the modules
@@ -110,6 +112,17 @@ def boot_prefix(prefix, display):
     subprocess.run(["wineserver", "-w"], env=env, timeout=120)
 
 
+def trust_test_ca(prefix, folder):
+    """Certificates for the TLS origin, their CA trusted by the prefix alone:
+    in its machine root store, which Wine's crypt32 reads (the host's own
+    store stays as it is)."""
+    certificates = proxies.make_certificates(folder)
+    registry = proxies.root_store_registry_file(certificates["ca.der"], os.path.join(folder, "root-store.reg"))
+    env = wine_env(prefix)
+    step(["wine", "reg", "import", windows_path(registry)], env)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+
+
 def copy_prefix(base, prefix):
     """A prefix of its own for one test, made from the booted one in about
     0.1 s (a whole copy, 1.3 GB, takes seconds and as much disk)."""
@@ -156,11 +169,27 @@ class Nginx:
         # nginx takes a socket that listens already, the way a new nginx takes
         # the old one's on an upgrade (the NGINX variable): its port is known
         # and nobody else's.
-        with socket.create_server(("127.0.0.1", 0)) as listening:
+        with socket.create_server(("127.0.0.1", 0)) as listening, \
+                socket.create_server(("127.0.0.1", 0)) as trusted, socket.create_server(("127.0.0.1", 0)) as stray:
             port = str(listening.getsockname()[1])
+            sockets = [listening]
+            tls = ""
+            certificates = instance.base and os.path.join(instance.base, "certificates")
+            if certificates and os.path.isdir(certificates):
+                # The CDN host over https: with the test CA's certificate,
+                # which the prefix trusts, and with a stray one nobody does.
+                sockets += [trusted, stray]
+                for listener, name in ((trusted, "cdn"), (stray, "stray")):
+                    tls += ("    server {\n        listen 127.0.0.1:%d ssl;\n        server_name %s;\n"
+                            "        ssl_certificate %s.crt;\n        ssl_certificate_key %s.key;\n"
+                            "        root %s;\n        etag off;\n    }\n"
+                            % (listener.getsockname()[1], proxies.CDN_HOST, os.path.join(certificates, name),
+                               os.path.join(certificates, name), instance.path("www", "download")))
+                instance.values.update({"KOVRA_TLS_PORT": str(trusted.getsockname()[1]),
+                                        "KOVRA_STRAY_TLS_PORT": str(stray.getsockname()[1])})
             with open(os.path.join(HERE, "nginx.conf.in")) as f:
                 conf = f.read()
-            for key, value in {"@DIR@": folder, "@WWW@": instance.path("www"), "@PORT@": port,
+            for key, value in {"@DIR@": folder, "@WWW@": instance.path("www"), "@PORT@": port, "@TLS_SERVERS@": tls,
                                "@USER@": "user root;" if os.geteuid() == 0 else "",
                                "@SCRIPTED_PORT@": instance.values["KOVRA_SCRIPTED_PORT"],
                                "@DOWNLOAD_HOST@": instance.values["KOVRA_DOWNLOAD_HOST"],
@@ -173,8 +202,8 @@ class Nginx:
             if os.path.exists(pid_file):
                 os.remove(pid_file)
             process = instance.spawn(self.name, ["nginx", "-e", os.path.join(folder, "error.log"), "-p", folder,
-                                                 "-c", conf_path], pass_fds=(listening.fileno(),),
-                                     env=dict(os.environ, NGINX="%d;" % listening.fileno()))
+                                                 "-c", conf_path], pass_fds=[s.fileno() for s in sockets],
+                                     env=dict(os.environ, NGINX="".join("%d;" % s.fileno() for s in sockets)))
         # It writes its pid file once it has started.
         deadline = time.time() + 20
         while not os.path.exists(pid_file):
@@ -187,7 +216,41 @@ class Nginx:
                                 "no_proxy": "127.0.0.1"})
 
 
-SERVERS = [ScriptedServer(), Nginx()]
+class Squid:
+    """squid, Debian's forward proxy, in front of one of the instance's
+    servers, as a user's proxy stands in front of the internet: plain
+    requests go to that server, https through CONNECT to the TLS origin.
+    With a password, every request needs Basic credentials: the test writes
+    the file squid checks them against (KOVRA_<NAME>_PASSWORDS; it starts
+    empty)."""
+
+    def __init__(self, name, origin, password=False):
+        self.name, self.origin, self.password = name, origin, password
+
+    def start(self, instance):
+        folder = instance.path(self.name)
+        os.makedirs(folder, exist_ok=True)
+        key = "KOVRA_%s_" % self.name.upper()
+        passwords = None
+        if self.password:
+            passwords = os.path.join(folder, "passwords")
+            open(passwords, "w").close()
+            instance.values[key + "PASSWORDS"] = passwords
+        hosts = [instance.values["KOVRA_DOWNLOAD_HOST"], instance.values["KOVRA_STATS_HOST"], proxies.CDN_HOST]
+        origin = int(instance.values["KOVRA_%s_PORT" % self.origin.upper()])
+        # squid binds a port it is given; one taken in the meantime by a
+        # server beside it is given up for another.
+        for attempt in range(3):
+            squid = proxies.Squid(folder, origin, hosts, passwords)
+            process = instance.spawn(self.name, squid.command(), output=os.path.join(folder, "squid.out"))
+            if squid.wait_ready(process):
+                instance.values[key + "PORT"] = str(squid.port)
+                return
+            del instance.pids[self.name]
+        raise HarnessError("squid did not start (see %s)" % os.path.join(folder, "cache.log"))
+
+
+SERVERS = [ScriptedServer(), Nginx(), Squid("squid", "scripted"), Squid("squid_auth", "nginx", password=True)]
 
 
 # --- instances -------------------------------------------------------------------
@@ -196,6 +259,8 @@ class Instance:
 
     def __init__(self, folder, settings, download_rate=0):
         self.folder, self.settings, self.download_rate = folder, settings, download_rate
+        # The folder of the booted prefix the instance's is copied from.
+        self.base = None
         self.pids = {}
         self.values = {
             "WINEDEBUG": "-all",
@@ -274,6 +339,7 @@ class Instance:
             raise HarnessError("no server of the kind %s" % ", ".join(sorted(unknown)))
         for sub in ("download", "scripted"):
             os.makedirs(self.path("www", sub), exist_ok=True)
+        self.base = base and os.path.dirname(base)
         self.start_display()
         for kind in SERVERS:
             if kind.name in servers:
@@ -334,6 +400,7 @@ def boot(args):
         # A display of its own: some Wine calls of the set-up want one.
         base.start_display()
         boot_prefix(base.path("prefix"), base.values["DISPLAY"])
+        trust_test_ca(base.path("prefix"), base.path("certificates"))
     finally:
         end_instance(base.folder)
     with open(base.path("base.json"), "w") as f:

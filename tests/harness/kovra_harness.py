@@ -20,6 +20,8 @@ import time
 import unittest
 import urllib.request
 
+import proxies
+
 INSTALLER = "/KovraInstallerD1.exe"
 STATS = "/update/2/version.txt"
 
@@ -150,6 +152,14 @@ class Harness:
 
     def scripted_log(self):
         return ServerLog(os.path.join(self.state, "scripted.log"))
+
+    def squid_log(self, name="squid"):
+        """(status, method, URL, user, bytes) of each request a squid of the
+        instance logged (the kinds squid and squid_auth, harness.py)."""
+        return proxies.squid_log(os.path.join(self.state, name, "access.log"))
+
+    def squid_url(self, name="squid"):
+        return "http://127.0.0.1:%s" % self.values["KOVRA_%s_PORT" % name.upper()]
 
     def _control(self, path, body=b""):
         """POSTs to the scripted server's control path; what it answered."""
@@ -316,14 +326,18 @@ class LoaderCase(unittest.TestCase):
         os.replace(path + ".new", path)
         return path
 
-    def loader_env(self, exit_code=0, seconds=0, scripted=None, **more):
+    def loader_env(self, exit_code=0, seconds=0, scripted=None, through=None, **more):
         """The environment of a loader: what the stand-in installer records and
-        does, and with scripted the fixed hosts sent to the scripted server."""
+        does, with scripted the fixed hosts sent to the scripted server, and
+        through a squid of the instance the proxy in their way (squid stands
+        before the scripted server, squid_auth before nginx)."""
         env = {"KOVRA_STANDIN_RECORD": self.h.windows_path(self.record),
                "KOVRA_STANDIN_EXIT": str(exit_code),
                "KOVRA_STANDIN_SECONDS": str(seconds)}
         if self.server == "scripted" if scripted is None else scripted:
             env["http_proxy"] = "http://127.0.0.1:%d" % self.h.scripted_port
+        if through:
+            env["http_proxy"] = self.h.squid_url(through)
         env.update(more)
         return env
 
