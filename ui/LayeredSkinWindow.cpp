@@ -1,5 +1,6 @@
 #include "ui/LayeredSkinWindow.h"
 
+#include "common/SrwLock.h"
 #include "res/ResourceIds.h"
 #include "ui/ControlScaleMessage.h"
 #include "ui/DialogBinding.h"
@@ -82,17 +83,6 @@ bool OnOwnThread(HWND window)
 {
     return ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
 }
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 } // namespace
 
@@ -528,14 +518,14 @@ bool LayeredSkinWindow::InvokeOnWindowThread(void (*run)(void*), void* context, 
         return false;
     WindowTask task = {run, context, changesPicture, false, nullptr};
     {
-        ExclusiveLock hold(taskLock);
+        const SrwExclusive hold(taskLock);
         task.next = waitingTasks;
         waitingTasks = &task;
     }
     ::SendMessageW(target, RunTaskMessage(), 0, 0);
     for (;;) {
         {
-            ExclusiveLock hold(taskLock);
+            const SrwExclusive hold(taskLock);
             if (task.done)
                 return true;
             // Still waiting: the window is gone without having run it.
@@ -556,7 +546,7 @@ void LayeredSkinWindow::RunWaitingTasks()
     for (;;) {
         WindowTask* task = nullptr;
         {
-            ExclusiveLock hold(taskLock);
+            const SrwExclusive hold(taskLock);
             task = waitingTasks;
             if (!task)
                 return;
@@ -565,7 +555,7 @@ void LayeredSkinWindow::RunWaitingTasks()
         task->run(task->context);
         if (task->changesPicture)
             staticLayersStale = true;
-        ExclusiveLock hold(taskLock);
+        const SrwExclusive hold(taskLock);
         task->done = true;
     }
 }
