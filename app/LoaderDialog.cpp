@@ -7,6 +7,7 @@
 #include "ui/ControlLayout.h"
 
 #include "app/ProgressText.h"
+#include "stats/StatsReporter.h"
 #include "ui/RegisteredMessage.h"
 
 #include <commctrl.h>
@@ -30,7 +31,8 @@ LoaderDialog::LoaderDialog(const PublisherKeyPin& pin)
     : caption(kDownloadingCaption),
       publisherPin(pin),
       installerUrl(std::wstring(L"http://") + KOVRA_DOWNLOAD_HOST + L"/KovraInstallerD1.exe"),
-      targetPath(ChooseTargetPath(GetTempDirectory(), GetOwnPath()))
+      targetPath(ChooseTargetPath(GetTempDirectory(), GetOwnPath())),
+      downloader(ReportRenameFailed)
 {
 }
 
