@@ -9,7 +9,6 @@
 #include "net/FileTimes.h"
 #include "net/HeaderLines.h"
 #include "net/HttpDate.h"
-#include "net/InternetHandle.h"
 #include "net/RedirectTarget.h"
 #include "net/ResumePlan.h"
 #include "net/UrlParts.h"
@@ -63,16 +62,6 @@ HINTERNET OpenRequest(HINTERNET connection, const wchar_t* verb, const std::wstr
         ::InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
     }
     return request;
-}
-
-// The request's status, 0 when it has none.
-DWORD StatusOf(HINTERNET request)
-{
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return 0;
-    return status;
 }
 
 // Reads and drops what is left of an answer, so that the same request can go
@@ -130,7 +119,7 @@ std::wstring BoundedValue(const wchar_t* value, size_t capacity)
 // redirect moves it, and the GET starts where the HEAD ended.
 struct HttpDownloader::Place {
     std::wstring url;
-    InternetHandle connection;
+    UniqueHInternet connection;
     std::wstring object;
     DWORD flags = 0;
 };
@@ -205,7 +194,7 @@ int HttpDownloader::Download(const wchar_t* url, const wchar_t* target, Download
 // Points place at url, with a connection of its own: http and https only.
 int HttpDownloader::Open(const std::wstring& url, Place& place)
 {
-    const UrlParts parts(url.c_str());
+    const UrlParts parts = ParseUrl(url.c_str());
     if (parts.refused) {
         Say(L"URL too long");
         return Failed;
@@ -216,7 +205,7 @@ int HttpDownloader::Open(const std::wstring& url, Place& place)
         Say(L"Protocol not supported");
         return UnsupportedScheme;
     }
-    InternetHandle connection(::InternetConnectW(session_.get(), parts.host, static_cast<INTERNET_PORT>(parts.port),
+    UniqueHInternet connection(::InternetConnectW(session_.get(), parts.host, static_cast<INTERNET_PORT>(parts.port),
                                                  parts.user, parts.password, parts.service, 0, 0));
     if (!connection) {
         Say(L"InternetConnect() failed");
@@ -249,7 +238,7 @@ int HttpDownloader::Follow(const wchar_t* location, int hops, Place& place)
 // answer in request, its header lines read and printed, and its status;
 // HeadNotSent when a request could not be sent; otherwise what the follower
 // answered.
-int HttpDownloader::Request(const wchar_t* verb, const std::wstring& headers, Place& place, InternetHandle& request,
+int HttpDownloader::Request(const wchar_t* verb, const std::wstring& headers, Place& place, UniqueHInternet& request,
                             int& status)
 {
     for (int hops = 0;; ++hops) {
@@ -281,7 +270,7 @@ bool HttpDownloader::SendRequest(HINTERNET request, const std::wstring& headers)
                                 static_cast<DWORD>(headers.size()), nullptr, 0))
             return ::GetLastError() == 0;
         ProxyChallenge challenge = {request, false};
-        if (StatusOf(request) == HTTP_STATUS_PROXY_AUTH_REQ)
+        if (QueryNumber(request, HTTP_QUERY_STATUS_CODE) == HTTP_STATUS_PROXY_AUTH_REQ)
             Tell(ProxyAuthRequired, &challenge);
         else if (typed)
             RememberProxyCredentials(request);
@@ -295,7 +284,7 @@ bool HttpDownloader::SendRequest(HINTERNET request, const std::wstring& headers)
 // version it is, and whether a page stands in for it.
 int HttpDownloader::Probe(Place& place, FileFacts& facts)
 {
-    InternetHandle request;
+    UniqueHInternet request;
     int status = 0;
     const int result = Request(L"HEAD", std::wstring(), place, request, status);
     if (result != Ok)
@@ -322,7 +311,7 @@ int HttpDownloader::Announce(const Place& place, const FileFacts& facts, const w
     if (facts.text && !Tell(TextContent, place.url.c_str()))
         return Failed;
     std::wstring fileName;
-    if (!FileNameFromUrlPath(UrlParts(place.url.c_str()).path, &fileName)) {
+    if (!FileNameFromUrlPath(ParseUrl(place.url.c_str()).path, &fileName)) {
         Say(L"File name too long");
         return Failed;
     }
@@ -369,7 +358,7 @@ bool HttpDownloader::Receive(Place& place, const FileFacts& facts, int offset, R
     // otherwise it answers 200 with the whole new file.
     if (offset > 0)
         requestHeaders += L"If-Range: " + facts.lastModified + L"\r\n";
-    InternetHandle get;
+    UniqueHInternet get;
     GetFacts answer;
     if (Request(L"GET", requestHeaders, place, get, answer.status) != Ok)
         return false;

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-class InternetHandle;
 struct HeadFacts;
 struct TransferPlan;
 
@@ -57,7 +56,7 @@ private:
     struct Received;
     int Open(const std::wstring& url, Place& place);
     int Follow(const wchar_t* location, int hops, Place& place);
-    int Request(const wchar_t* verb, const std::wstring& headers, Place& place, InternetHandle& request, int& status);
+    int Request(const wchar_t* verb, const std::wstring& headers, Place& place, UniqueHInternet& request, int& status);
     bool SendRequest(HINTERNET request, const std::wstring& headers);
     int Probe(Place& place, FileFacts& facts);
     int Announce(const Place& place, const FileFacts& facts, const wchar_t* target, Files& files);
