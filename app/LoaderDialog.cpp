@@ -84,14 +84,9 @@ unsigned __stdcall LoaderDialog::WorkerThread(void* dialog)
     // may pass them on to COM-based handlers, so the thread that calls it
     // initialises COM: apartment-threaded, OLE1 DDE off.
     const ComApartment apartment(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    if (dialog)
-        static_cast<LoaderDialog*>(dialog)->RunJob();
+    auto* self = static_cast<LoaderDialog*>(dialog);
+    self->EndJob(self->job->Run(self->display));
     return 0;
-}
-
-void LoaderDialog::RunJob()
-{
-    EndJob(job->Run(display));
 }
 
 void LoaderDialog::EndJob(int result)

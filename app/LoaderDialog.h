@@ -6,7 +6,6 @@
 
 #include "app/LoaderJob.h"
 #include "app/PhaseCaptions.h"
-#include "common/UniqueHandle.h"
 #include "res/ResourceIds.h"
 #include "ui/CaptionDrawing.h"
 #include "ui/ImageButton.h"
@@ -14,7 +13,6 @@
 #include "ui/SkinProgressBar.h"
 
 #include <atomic>
-#include <cstdint>
 #include <memory>
 
 class LoaderDialog : public LayeredSkinWindow {
@@ -44,9 +42,8 @@ protected:
     SkinProgressBar progressBar;
 
 private:
-    static unsigned __stdcall WorkerThread(void* dialog);
     // The whole job on the worker thread; its last act ends the dialog.
-    void RunJob();
+    static unsigned __stdcall WorkerThread(void* dialog);
     void EndJob(int result);
 
     // What the job has the window show (JobDisplay), on the worker thread.

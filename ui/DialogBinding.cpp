@@ -40,45 +40,30 @@ bool Register(LayeredSkinWindow* object)
 LayeredSkinWindow* TakeForThisThread()
 {
     const DWORD thread = ::GetCurrentThreadId();
-    Pending* taken = nullptr;
-    {
-        const SrwExclusive guard(lock);
-        for (Pending** link = &head; *link; link = &(*link)->next) {
-            if ((*link)->thread == thread) {
-                taken = *link;
-                *link = taken->next;
-                break;
-            }
+    const SrwExclusive guard(lock);
+    for (Pending** link = &head; *link; link = &(*link)->next) {
+        Pending* taken = *link;
+        if (taken->thread == thread) {
+            *link = taken->next;
+            LayeredSkinWindow* object = taken->object;
+            Free(taken);
+            return object;
         }
     }
-    if (!taken)
-        return nullptr;
-    LayeredSkinWindow* object = taken->object;
-    Free(taken);
-    return object;
+    return nullptr;
 }
 
 void Cancel(LayeredSkinWindow* object)
 {
-    Pending* dropped = nullptr;
-    {
-        const SrwExclusive guard(lock);
-        Pending** link = &head;
-        while (*link) {
-            if ((*link)->object == object) {
-                Pending* entry = *link;
-                *link = entry->next;
-                entry->next = dropped;
-                dropped = entry;
-            } else {
-                link = &(*link)->next;
-            }
+    const SrwExclusive guard(lock);
+    for (Pending** link = &head; *link;) {
+        Pending* entry = *link;
+        if (entry->object == object) {
+            *link = entry->next;
+            Free(entry);
+        } else {
+            link = &entry->next;
         }
-    }
-    while (dropped) {
-        Pending* next = dropped->next;
-        Free(dropped);
-        dropped = next;
     }
 }
 

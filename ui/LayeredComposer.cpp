@@ -38,27 +38,19 @@ bool LayeredComposer::Build(SkinFrame& frame, HWND window, SIZE size, LayeredPai
 
 bool LayeredComposer::RefreshStaticLayers(SIZE size, LayeredPainter& source)
 {
-    // Taken before drawing: an invalidation that comes during the drawing
-    // stays for the next pass.
-    const bool stale = staticLayersStale;
-    staticLayersStale = false;
-    if (!stale && staticLayers.Width() == size.cx && staticLayers.Height() == size.cy && staticLayers.Dc())
+    if (!staticLayersStale && staticLayers.Width() == size.cx && staticLayers.Height() == size.cy && staticLayers.Dc())
         return true;
-    if (!staticLayers.Reuse(size.cx, size.cy)) {
-        staticLayersStale = true;
-        return false;
-    }
     GpGraphics* created = nullptr;
-    GdipCreateFromHDC(staticLayers.Dc(), &created);
+    if (staticLayers.Reuse(size.cx, size.cy))
+        GdipCreateFromHDC(staticLayers.Dc(), &created);
     UniqueGpGraphics graphics(created);
-    if (!graphics) {
-        staticLayersStale = true;
+    if (!graphics)
         return false;
-    }
     GdipSetSmoothingMode(graphics.get(), SmoothingModeNone);
     source.DrawStaticLayers(graphics.get(), size);
     graphics.reset();
     ::GdiFlush();
+    staticLayersStale = false;
     return true;
 }
 

@@ -39,8 +39,8 @@ public:
     SkinFrame* BeginPass();
     void EndPass() { painting = false; }
     // Builds one frame of size for window: the static layers, then its
-    // visible children. False when the surface or its graphics could not be
-    // made. Inside a pass.
+    // visible children. False when a surface could not be made. Inside a
+    // pass.
     bool Build(SkinFrame& frame, HWND window, SIZE size, LayeredPainter& source);
     // Hands a built frame to the platform at constant alpha. Only the changed
     // area goes when the window shows the other of the two frames at the same
