@@ -92,6 +92,7 @@ unsigned __stdcall LoaderDialog::WorkerThread(void* dialog)
 void LoaderDialog::EndJob(int result)
 {
     jobResult = result;
+    // EndDialog ends the modal loop of the thread that calls it: the window's.
     auto end = [this, result] { ::EndDialog(Window(), result); };
     RunOnWindowThread(end);
 }
