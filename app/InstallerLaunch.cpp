@@ -1,11 +1,11 @@
-#include "app/LoaderDialog.h"
+#include "app/InstallerLaunch.h"
 
 #include "app/InstallerSignature.h"
 #include "app/WorkingPaths.h"
+#include "common/UniqueHandle.h"
 
 #include <objbase.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 
 namespace {
 
@@ -41,34 +41,24 @@ void WaitInApartment(HANDLE handle)
 
 } // namespace
 
-int LoaderDialog::RunInstaller()
+int LaunchInstaller(const std::wstring& path, const PublisherKeyPin& pin)
 {
-    if (!::PathFileExistsW(targetPath.c_str())) {
-        // Gone between the download and now: download it again, a bounded
-        // number of times.
-        if (installerReruns >= kMaxInstallerReruns)
-            return ERROR_FILE_NOT_FOUND;
-        ++installerReruns;
-        DownloadWorker();
-        return 0;
-    }
-
     DWORD holdError = ERROR_SUCCESS;
-    UniqueFileHandle held = HoldInstaller(targetPath, holdError);
+    UniqueFileHandle held = HoldInstaller(path, holdError);
     if (!held)
         return static_cast<int>(holdError);
-    if (publisherPin.state != PublisherKeyPin::State::None) {
-        const LONG verdict = VerifyPublisherSignature(held.get(), targetPath.c_str(), publisherPin);
+    if (pin.state != PublisherKeyPin::State::None) {
+        const LONG verdict = VerifyPublisherSignature(held.get(), path.c_str(), pin);
         if (verdict != ERROR_SUCCESS) {
             // Not ours, or not what was signed: never run, and not left
             // lying around for anyone to start.
             held.reset();
-            ::DeleteFileW(targetPath.c_str());
+            ::DeleteFileW(path.c_str());
             return static_cast<int>(verdict);
         }
     }
 
-    const std::wstring directory = GetDirectoryPart(targetPath);
+    const std::wstring directory = GetDirectoryPart(path);
     SHELLEXECUTEINFOW launch{};
     launch.cbSize = sizeof launch;
     // No error box of the shell's: nobody may be there to close it, and the
@@ -76,7 +66,7 @@ int LoaderDialog::RunInstaller()
     // No asynchronous hand-over either: this thread waits for what started.
     launch.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
     launch.lpVerb = L"open";
-    launch.lpFile = targetPath.c_str();
+    launch.lpFile = path.c_str();
     launch.lpParameters = L"--no-gui --only-kovra-icon";
     launch.lpDirectory = directory.c_str();
     launch.nShow = SW_HIDE;
@@ -90,7 +80,7 @@ int LoaderDialog::RunInstaller()
     UniqueKernelHandle process(launch.hProcess);
     if (process)
         WaitInApartment(process.get());
-    ::DeleteFileW(targetPath.c_str());
+    ::DeleteFileW(path.c_str());
     DWORD exitCode = 0;
     if (process && !::GetExitCodeProcess(process.get(), &exitCode))
         exitCode = 0;

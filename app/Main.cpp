@@ -2,6 +2,7 @@
 // draws, the run event, then the one modal dialog; its result is the exit code.
 
 #include "PinnedPublisher.h"
+#include "app/InstallerJob.h"
 #include "app/LoaderDialog.h"
 #include "app/SystemDllSearch.h"
 #include "stats/StatsReporter.h"
@@ -35,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     {
         GdiPlusSession gdiplus;
         ReportRun();
-        LoaderDialog dialog(ParsePublisherKeyPin(KOVRA_PUBLISHER_KEY_SHA256));
+        LoaderDialog dialog(std::make_unique<InstallerJob>(ParsePublisherKeyPin(KOVRA_PUBLISHER_KEY_SHA256)));
         HWND owner = ::GetActiveWindow();
         if (!dialog.PrepareBinding()) {
             ::SetLastError(ERROR_OUTOFMEMORY);

@@ -37,12 +37,6 @@ std::wstring GetOwnPath(size_t firstBufferChars)
     }
 }
 
-std::wstring GetOwnFileName(size_t firstBufferChars)
-{
-    const std::wstring path = GetOwnPath(firstBufferChars);
-    return path.empty() ? path : std::wstring(::PathFindFileNameW(path.c_str()));
-}
-
 std::wstring GetDirectoryPart(const std::wstring& path)
 {
     const wchar_t* fileName = ::PathFindFileNameW(path.c_str());

@@ -11,9 +11,6 @@ std::wstring GetTempDirectory();
 // buffer of firstBufferChars that doubles until the path fits.
 std::wstring GetOwnPath(size_t firstBufferChars = 260);
 
-// The file-name part of the running program's path; empty when unknown.
-std::wstring GetOwnFileName(size_t firstBufferChars = 260);
-
 // The part of path before its file name, separator kept; empty when the path
 // has no file name.
 std::wstring GetDirectoryPart(const std::wstring& path);

@@ -1,5 +1,7 @@
-// HttpDownloader::Download: HEAD, then a ranged GET into a hidden temporary
-// file beside the target, then the rename into place.
+// HttpDownloader::Download in named steps: the probe (a HEAD), the plan of
+// the hidden temporary file beside the target, the ranged GET into it, and
+// the finish with the rename into place. The HEAD and the GET follow
+// redirects through one follower.
 
 #include "net/HttpDownloader.h"
 
@@ -7,11 +9,9 @@
 #include "net/FileTimes.h"
 #include "net/HeaderLines.h"
 #include "net/HttpDate.h"
-#include "net/InternetHandle.h"
 #include "net/RedirectTarget.h"
 #include "net/ResumePlan.h"
 #include "net/UrlParts.h"
-#include "stats/StatsReporter.h"
 
 #include "common/DecimalText.h"
 #include "common/ProxyCredentials.h"
@@ -24,26 +24,12 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
 const size_t kLastModifiedCapacity = 512;
 const size_t kLocationCapacity = 10240;
-
-class Events {
-public:
-    Events(DownloadProgressCallback callback, void* context) : callback_(callback), context_(context) {}
-
-    bool Send(int event, const void* data) const
-    {
-        return !callback_ || callback_(context_, event, const_cast<void*>(data));
-    }
-    void Say(const wchar_t* text) const { Send(Message, text); }
-
-private:
-    DownloadProgressCallback callback_;
-    void* context_;
-};
 
 bool IsRedirect(int status)
 {
@@ -78,16 +64,6 @@ HINTERNET OpenRequest(HINTERNET connection, const wchar_t* verb, const std::wstr
     return request;
 }
 
-// The request's status, 0 when it has none.
-DWORD StatusOf(HINTERNET request)
-{
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return 0;
-    return status;
-}
-
 // Reads and drops what is left of an answer, so that the same request can go
 // again on its connection.
 void DiscardBody(HINTERNET request)
@@ -97,29 +73,6 @@ void DiscardBody(HINTERNET request)
     for (int reads = 0; reads < 256; ++reads)
         if (!::InternetReadFile(request, sink, sizeof sink, &received) || received == 0)
             return;
-}
-
-// Sends a request; false only when the platform reports an error. A failed
-// send with no error code is taken as sent. A proxy that asks who we are
-// (407) is answered with what the user types, when the caller asks for it:
-// the request then goes again, as often as the caller lets it.
-bool Send(HINTERNET request, const std::wstring& headers, const Events& events)
-{
-    // Credentials the proxy took earlier in the run, from any session.
-    PresentProxyCredentials(request);
-    for (bool typed = false;; typed = true) {
-        if (!::HttpSendRequestW(request, headers.empty() ? nullptr : headers.c_str(),
-                                static_cast<DWORD>(headers.size()), nullptr, 0))
-            return ::GetLastError() == 0;
-        ProxyChallenge challenge = {request, false};
-        if (StatusOf(request) == HTTP_STATUS_PROXY_AUTH_REQ)
-            events.Send(ProxyAuthRequired, &challenge);
-        else if (typed)
-            RememberProxyCredentials(request);
-        if (!challenge.sendAgain)
-            return true;
-        DiscardBody(request);
-    }
 }
 
 // The whole file followed by one zero byte; null when it cannot be read.
@@ -160,182 +113,77 @@ std::wstring BoundedValue(const wchar_t* value, size_t capacity)
     return length < capacity ? std::wstring(value, length) : std::wstring();
 }
 
+} // namespace
+
+// Where a download's requests go: a URL and a connection to its server. A
+// redirect moves it, and the GET starts where the HEAD ended.
+struct HttpDownloader::Place {
+    std::wstring url;
+    UniqueHInternet connection;
+    std::wstring object;
+    DWORD flags = 0;
+};
+
+// What the HEAD said of the file.
+struct HttpDownloader::FileFacts {
+    HeadFacts head;
+    std::wstring lastModified; // as the server wrote it, for If-Range
+    bool text = false;         // a page stands in for the file
+};
+
+// Where the file goes, and how its temporary file starts.
+struct HttpDownloader::Files {
+    std::wstring finalPath;
+    std::wstring tempPath;
+    TempPlan plan;
+};
+
 // Where the ranged GET left the temporary file.
-struct Received {
+struct HttpDownloader::Received {
     int count = 0;       // bytes in the file, all of one version
     long long time = -1; // that version's Last-Modified
     bool stop = false;   // the callback asked to stop on the completing chunk
 };
 
-// Where a GET goes: the HEAD's connection first, then one of its own for each
-// place it is redirected to.
-struct GetPlace {
-    std::wstring url;
-    HINTERNET connection;
-    std::wstring object;
-    DWORD flags;
-    InternetHandle ownConnection;
-};
-
-// Moves the GET to where a redirect answer points, with the HEAD's rules:
-// bounded, a relative Location resolved, http and https only. False when it
-// cannot go there (said).
-bool FollowGetRedirect(HINTERNET session, const wchar_t* location, int hops, GetPlace& place, const Events& events)
+bool HttpDownloader::Tell(int event, const void* data) const
 {
-    const std::wstring next = ResolveLocation(place.url.c_str(), BoundedValue(location, kLocationCapacity).c_str());
-    if (next.empty()) {
-        events.Say(L"Redirected to unknown location");
-        return false;
-    }
-    if (hops == HttpDownloader::kMaxRedirects) {
-        events.Say(L"Too many redirects");
-        return false;
-    }
-    const UrlParts parts(next.c_str());
-    if (parts.refused) {
-        events.Say(L"URL too long");
-        return false;
-    }
-    if (parts.service != kServiceHttp) {
-        events.Say(L"Protocol not supported");
-        return false;
-    }
-    place.ownConnection.reset(::InternetConnectW(session, parts.host, static_cast<INTERNET_PORT>(parts.port),
-                                                 parts.user, parts.password, parts.service, 0, 0));
-    if (!place.ownConnection) {
-        events.Say(L"InternetConnect() failed");
-        return false;
-    }
-    place.url = next;
-    place.connection = place.ownConnection.get();
-    place.object = MakeObjectName(parts);
-    place.flags = RequestFlags(parts);
-    return true;
+    return !callback_ || callback_(context_, event, const_cast<void*>(data));
 }
-
-// The ranged GET from offset into the open temporary file. True when the file
-// now holds the whole server file. On false the reason has been said (where
-// there is one to say), and the file is cut to the bytes that came and stamped
-// with their version, ready for the next call. Redirects are followed with the
-// same Range and If-Range, and what comes is held to the HEAD's version.
-bool ReceiveRest(HttpDownloader& downloader, HINTERNET session, GetPlace& place, const HeadFacts& head,
-                 const std::wstring& lastModified, int offset, int file, const Events& events, Received* out)
-{
-    std::wstring requestHeaders = L"Range: bytes=" + DecimalText(offset) + L"-\r\n";
-    // Continue only if the server still has the version these bytes are of;
-    // otherwise it answers 200 with the whole new file.
-    if (offset > 0)
-        requestHeaders += L"If-Range: " + lastModified + L"\r\n";
-    InternetHandle get;
-    GetFacts facts;
-    for (int hops = 0;; ++hops) {
-        get.reset(OpenRequest(place.connection, L"GET", place.object, place.flags));
-        if (!get || !Send(get.get(), requestHeaders, events))
-            return false;
-        downloader.FetchHeaders(get.get());
-        downloader.PrintHeaders();
-        facts.status = downloader.QueryNumber(get.get(), HTTP_QUERY_STATUS_CODE);
-        if (!IsRedirect(facts.status))
-            break;
-        get.reset();
-        if (!FollowGetRedirect(session, downloader.FindHeader(L"Location: "), hops, place, events))
-            return false;
-    }
-    // A 416 may say that everything asked for is on disk already.
-    if (facts.status / 100 != 2 && !(facts.status == 416 && offset > 0)) {
-        events.Say(L"Sould be <2xx>");
-        return false;
-    }
-    facts.time =
-        ParseHttpDate(BoundedValue(downloader.FindHeader(L"Last-Modified: "), kLastModifiedCapacity).c_str());
-    facts.contentLength = downloader.QueryNumber(get.get(), HTTP_QUERY_CONTENT_LENGTH);
-    facts.range = ParseContentRange(downloader.FindHeader(L"Content-Range: bytes "));
-    facts.unsatisfiedTotal = ParseUnsatisfiedRange(downloader.FindHeader(L"Content-Range: bytes "));
-    const TransferPlan transfer = PlanTransfer(head, offset, facts);
-    if (transfer.start == TransferStart::Complete) {
-        out->count = transfer.total;
-        out->time = transfer.time;
-        return true;
-    }
-    if (transfer.start == TransferStart::BadRange) {
-        events.Say(L"Unexpected Content-Range");
-        return false;
-    }
-    if (transfer.start == TransferStart::VersionMoved) {
-        // These bytes would finish the old version with the new one's.
-        _chsize(file, 0);
-        events.Say(L"File changed on the server");
-        return false;
-    }
-    out->time = transfer.time;
-
-    // Whatever lies past the write position is not known to belong to this
-    // version: cut it now, so that a killed process leaves a clean prefix.
-    int count = transfer.first;
-    bool writeFailed = _chsize(file, count) != 0 || _lseek(file, count, SEEK_SET) != count;
-    bool readFailed = false;
-    std::unique_ptr<char[]> buffer(new char[HttpDownloader::kChunkBytes]);
-    while (!writeFailed) {
-        DWORD received = 0;
-        if (!::InternetReadFile(get.get(), buffer.get(), HttpDownloader::kChunkBytes, &received)) {
-            readFailed = true;
-            break;
-        }
-        if (received == 0)
-            break;
-        if (received > static_cast<DWORD>(INT_MAX - count)) {
-            writeFailed = true;
-            break;
-        }
-        // Only bytes on disk count: a failed write is never reported as received.
-        const int written = _write(file, buffer.get(), received);
-        if (written > 0)
-            count += written;
-        if (written != static_cast<int>(received)) {
-            writeFailed = true;
-            break;
-        }
-        // The time says which version the bytes are of, also after a kill.
-        StampOpenFileTimes(file, out->time);
-        if (!events.Send(Progress, &count)) {
-            out->stop = true;
-            break;
-        }
-    }
-    out->count = count;
-    // Without a size anywhere, a body that ended cleanly is the whole file; a
-    // stop asked for on a chunk cannot know it was the last.
-    const bool whole = transfer.total == kUnknownTotal ? !readFailed && !out->stop : count == transfer.total;
-    if (!writeFailed && whole)
-        return true;
-
-    _chsize(file, count);
-    StampOpenFileTimes(file, out->time);
-    if (writeFailed)
-        events.Say(L"Error during writing tmp file");
-    else
-        events.Say(L"Error during downloading, network error");
-    return false;
-}
-
-} // namespace
 
 int HttpDownloader::Download(const wchar_t* url, const wchar_t* target, DownloadProgressCallback callback,
                              void* context)
 {
+    callback_ = callback;
+    context_ = context;
     try {
-        std::wstring current = url ? url : L"";
-        for (int redirects = 0;; ++redirects) {
-            std::wstring next;
-            const int result = DownloadOne(current.c_str(), target, callback, context, &next);
-            if (next.empty())
-                return result;
-            if (redirects == kMaxRedirects) {
-                Events(callback, context).Say(L"Too many redirects");
-                return Failed;
+        Place place;
+        FileFacts facts;
+        Files files;
+        int result = Open(url ? url : L"", place);
+        if (result == Ok)
+            result = Probe(place, facts);
+        if (result == Ok)
+            result = Announce(place, facts, target, files);
+        if (result != Ok)
+            return result;
+        if (IsFinalFileCurrent(GetFileModificationTime(files.finalPath.c_str()),
+                               GetFileSize64(files.finalPath.c_str()), facts.head.time, facts.head.total)) {
+            Say(L"File exists, aborting");
+            if (facts.text) {
+                std::unique_ptr<char[]> body = ReadWholeFile(files.finalPath);
+                if (body && !Tell(TextBody, body.get()))
+                    _wremove(files.finalPath.c_str());
             }
-            current.swap(next);
+            return Ok;
         }
+        if (!PlanTemporaryFile(files, facts.head))
+            return Failed;
+        Received received = {files.plan.offset, facts.head.time, false};
+        if (files.plan.start != TempStart::Complete && !Receive(place, facts, files.plan.offset, received)) {
+            tempFile_.reset();
+            return Failed;
+        }
+        return FinishAndRename(files, facts.text, received);
     } catch (...) {
         // Only allocation can throw here; the handles are closed by their owners.
         tempFile_.reset();
@@ -343,151 +191,286 @@ int HttpDownloader::Download(const wchar_t* url, const wchar_t* target, Download
     }
 }
 
-int HttpDownloader::DownloadOne(const wchar_t* url, const wchar_t* target, DownloadProgressCallback callback,
-                                void* context, std::wstring* redirect)
+// Points place at url, with a connection of its own: http and https only.
+int HttpDownloader::Open(const std::wstring& url, Place& place)
 {
-    const Events events(callback, context);
-    const UrlParts parts(url);
+    const UrlParts parts = ParseUrl(url.c_str());
     if (parts.refused) {
-        events.Say(L"URL too long");
+        Say(L"URL too long");
         return Failed;
     }
     // ftp parses, but nothing here could fetch it: refuse it before any
     // connection rather than report success without a file.
     if (parts.service != kServiceHttp) {
-        events.Say(L"Protocol not supported");
+        Say(L"Protocol not supported");
         return UnsupportedScheme;
     }
-
-    InternetHandle connection(::InternetConnectW(session_.get(), parts.host, static_cast<INTERNET_PORT>(parts.port),
+    UniqueHInternet connection(::InternetConnectW(session_.get(), parts.host, static_cast<INTERNET_PORT>(parts.port),
                                                  parts.user, parts.password, parts.service, 0, 0));
     if (!connection) {
-        events.Say(L"InternetConnect() failed");
+        Say(L"InternetConnect() failed");
         return Failed;
     }
-    const std::wstring object = MakeObjectName(parts);
-    const DWORD flags = RequestFlags(parts);
+    place.url = url;
+    place.connection = std::move(connection);
+    place.object = MakeObjectName(parts);
+    place.flags = RequestFlags(parts);
+    return Ok;
+}
 
-    HeadFacts head;
-    std::wstring lastModified;
-    bool text = false;
-    {
-        InternetHandle request(OpenRequest(connection.get(), L"HEAD", object, flags));
-        if (!request || !Send(request.get(), std::wstring(), events))
+// Moves place to where a redirect answer points: ten hops at most, a
+// relative Location resolved against the URL that answered.
+int HttpDownloader::Follow(const wchar_t* location, int hops, Place& place)
+{
+    const std::wstring next = ResolveLocation(place.url.c_str(), BoundedValue(location, kLocationCapacity).c_str());
+    if (next.empty()) {
+        Say(L"Redirected to unknown location");
+        return Failed;
+    }
+    if (hops == kMaxRedirects) {
+        Say(L"Too many redirects");
+        return Failed;
+    }
+    return Open(next, place);
+}
+
+// Sends verb to place with headers, following redirect answers. Ok with the
+// answer in request, its header lines read and printed, and its status;
+// HeadNotSent when a request could not be sent; otherwise what the follower
+// answered.
+int HttpDownloader::Request(const wchar_t* verb, const std::wstring& headers, Place& place, UniqueHInternet& request,
+                            int& status)
+{
+    for (int hops = 0;; ++hops) {
+        request.reset(OpenRequest(place.connection.get(), verb, place.object, place.flags));
+        if (!request || !SendRequest(request.get(), headers))
             return HeadNotSent;
         FetchHeaders(request.get());
         PrintHeaders();
-        const int status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
-        if (IsRedirect(status)) {
-            const std::wstring location = BoundedValue(FindHeader(L"Location: "), kLocationCapacity);
-            *redirect = ResolveLocation(url, location.c_str());
-            if (redirect->empty()) {
-                events.Say(L"Redirected to unknown location");
-                return Failed;
-            }
-            return Failed; // the caller follows it
-        }
-        if (status != 200)
-            return UnexpectedStatus;
-        const int length = QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
-        // Sizes and offsets are 32-bit: 2 GiB or more cannot be counted.
-        if (length == INT_MAX) {
-            events.Say(L"File too large");
-            return Failed;
-        }
-        head.total = length > 0 ? length : kUnknownTotal;
-        text = IsTextContentType(FindHeader(L"Content-Type: "));
-        lastModified = BoundedValue(FindHeader(L"Last-Modified: "), kLastModifiedCapacity);
-        head.time = ParseHttpDate(lastModified.c_str());
+        status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+        if (!IsRedirect(status))
+            return Ok;
+        request.reset();
+        const int followed = Follow(FindHeader(L"Location: "), hops, place);
+        if (followed != Ok)
+            return followed;
     }
+}
 
-    if (text && !events.Send(TextContent, url))
+// Sends a request; false only when the platform reports an error. A failed
+// send with no error code is taken as sent. A proxy that asks who we are
+// (407) is answered with what the user types, when the caller asks for it:
+// the request then goes again, as often as the caller lets it.
+bool HttpDownloader::SendRequest(HINTERNET request, const std::wstring& headers)
+{
+    // Credentials the proxy took earlier in the run, from any session.
+    PresentProxyCredentials(request);
+    for (bool typed = false;; typed = true) {
+        if (!::HttpSendRequestW(request, headers.empty() ? nullptr : headers.c_str(),
+                                static_cast<DWORD>(headers.size()), nullptr, 0))
+            return ::GetLastError() == 0;
+        ProxyChallenge challenge = {request, false};
+        if (QueryNumber(request, HTTP_QUERY_STATUS_CODE) == HTTP_STATUS_PROXY_AUTH_REQ)
+            Tell(ProxyAuthRequired, &challenge);
+        else if (typed)
+            RememberProxyCredentials(request);
+        if (!challenge.sendAgain)
+            return true;
+        DiscardBody(request);
+    }
+}
+
+// The probe: a HEAD says whether the file is there, how large it is, which
+// version it is, and whether a page stands in for it.
+int HttpDownloader::Probe(Place& place, FileFacts& facts)
+{
+    UniqueHInternet request;
+    int status = 0;
+    const int result = Request(L"HEAD", std::wstring(), place, request, status);
+    if (result != Ok)
+        return result;
+    if (status != 200)
+        return UnexpectedStatus;
+    const int length = QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    // Sizes and offsets are 32-bit: 2 GiB or more cannot be counted.
+    if (length == INT_MAX) {
+        Say(L"File too large");
+        return Failed;
+    }
+    facts.head.total = length > 0 ? length : kUnknownTotal;
+    facts.text = IsTextContentType(FindHeader(L"Content-Type: "));
+    facts.lastModified = BoundedValue(FindHeader(L"Last-Modified: "), kLastModifiedCapacity);
+    facts.head.time = ParseHttpDate(facts.lastModified.c_str());
+    return Ok;
+}
+
+// Tells the caller what comes (a page in place of the file, the file's name
+// and size) and works out where it goes.
+int HttpDownloader::Announce(const Place& place, const FileFacts& facts, const wchar_t* target, Files& files)
+{
+    if (facts.text && !Tell(TextContent, place.url.c_str()))
         return Failed;
     std::wstring fileName;
-    if (!FileNameFromUrlPath(parts.path, &fileName)) {
-        events.Say(L"File name too long");
+    if (!FileNameFromUrlPath(ParseUrl(place.url.c_str()).path, &fileName)) {
+        Say(L"File name too long");
         return Failed;
     }
-    if (!events.Send(FileName, fileName.c_str())) {
-        events.Send(Aborted, nullptr);
+    const int announced = facts.head.total;
+    if (!Tell(FileName, fileName.c_str()) || !Tell(TotalSize, &announced)) {
+        Tell(Aborted, nullptr);
         return Failed;
     }
-    const int announced = head.total;
-    if (!events.Send(TotalSize, &announced)) {
-        events.Send(Aborted, nullptr);
+    if (!MakeDownloadPaths(target, fileName, &files.finalPath, &files.tempPath)) {
+        Say(L"Invalid target path");
         return Failed;
     }
-    std::wstring finalPath, tempPath;
-    if (!MakeDownloadPaths(target, fileName, &finalPath, &tempPath)) {
-        events.Say(L"Invalid target path");
-        return Failed;
-    }
+    return Ok;
+}
 
-    if (IsFinalFileCurrent(GetFileModificationTime(finalPath.c_str()), GetFileSize64(finalPath.c_str()), head.time,
-                           head.total)) {
-        events.Say(L"File exists, aborting");
-        if (text) {
-            std::unique_ptr<char[]> body = ReadWholeFile(finalPath);
-            if (body && !events.Send(TextBody, body.get()))
-                _wremove(finalPath.c_str());
-        }
-        return Ok;
-    }
-
-    const TempPlan plan = PlanTempFile(GetFileModificationTime(tempPath.c_str()), GetFileSize64(tempPath.c_str()),
-                                       head.time, head.total);
-    if (plan.start == TempStart::Create) {
+// The plan of the temporary file: created anew, or kept to be continued or
+// finished, and open for writing, hidden. False when it cannot be opened.
+bool HttpDownloader::PlanTemporaryFile(Files& files, const HeadFacts& head)
+{
+    const wchar_t* path = files.tempPath.c_str();
+    files.plan = PlanTempFile(GetFileModificationTime(path), GetFileSize64(path), head.time, head.total);
+    if (files.plan.start == TempStart::Create) {
         // A hidden file cannot be recreated in place: remove it first.
-        _wremove(tempPath.c_str());
-        tempFile_.reset(_wopen(tempPath.c_str(), _O_RDWR | _O_BINARY | _O_CREAT | _O_TRUNC | _O_NOINHERIT,
-                               _S_IREAD | _S_IWRITE));
+        _wremove(path);
+        tempFile_.reset(_wopen(path, _O_RDWR | _O_BINARY | _O_CREAT | _O_TRUNC | _O_NOINHERIT, _S_IREAD | _S_IWRITE));
     } else {
-        tempFile_.reset(_wopen(tempPath.c_str(), _O_RDWR | _O_BINARY | _O_NOINHERIT));
+        tempFile_.reset(_wopen(path, _O_RDWR | _O_BINARY | _O_NOINHERIT));
     }
     if (!tempFile_)
-        return Failed;
-    SetHidden(tempPath, true);
+        return false;
+    SetHidden(files.tempPath, true);
+    return true;
+}
 
-    Received received;
-    received.count = plan.offset;
-    received.time = head.time;
-    GetPlace place = {url, connection.get(), object, flags, InternetHandle()};
-    if (plan.start != TempStart::Complete &&
-        !ReceiveRest(*this, session_.get(), place, head, lastModified, plan.offset, tempFile_.get(), events,
-                     &received)) {
-        tempFile_.reset();
-        return Failed;
+// The ranged GET from offset into the open temporary file. True when the file
+// now holds the whole server file. On false the reason has been said (where
+// there is one to say), and the file is cut to the bytes that came and stamped
+// with their version, ready for the next call. Redirects keep the Range and
+// If-Range, and what comes is held to the probed version.
+bool HttpDownloader::Receive(Place& place, const FileFacts& facts, int offset, Received& received)
+{
+    std::wstring requestHeaders = L"Range: bytes=" + DecimalText(offset) + L"-\r\n";
+    // Continue only if the server still has the version these bytes are of;
+    // otherwise it answers 200 with the whole new file.
+    if (offset > 0)
+        requestHeaders += L"If-Range: " + facts.lastModified + L"\r\n";
+    UniqueHInternet get;
+    GetFacts answer;
+    if (Request(L"GET", requestHeaders, place, get, answer.status) != Ok)
+        return false;
+    // A 416 may say that everything asked for is on disk already.
+    if (answer.status / 100 != 2 && !(answer.status == 416 && offset > 0)) {
+        Say(L"Sould be <2xx>");
+        return false;
     }
-    const int count = received.count;
-    const long long fileTime = received.time;
-    bool stop = received.stop;
+    answer.time = ParseHttpDate(BoundedValue(FindHeader(L"Last-Modified: "), kLastModifiedCapacity).c_str());
+    answer.contentLength = QueryNumber(get.get(), HTTP_QUERY_CONTENT_LENGTH);
+    answer.range = ParseContentRange(FindHeader(L"Content-Range: bytes "));
+    answer.unsatisfiedTotal = ParseUnsatisfiedRange(FindHeader(L"Content-Range: bytes "));
+    const TransferPlan transfer = PlanTransfer(facts.head, offset, answer);
+    if (transfer.start == TransferStart::Complete) {
+        received.count = transfer.total;
+        received.time = transfer.time;
+        return true;
+    }
+    if (transfer.start == TransferStart::BadRange) {
+        Say(L"Unexpected Content-Range");
+        return false;
+    }
+    if (transfer.start == TransferStart::VersionMoved) {
+        // These bytes would finish the old version with the new one's.
+        _chsize(tempFile_.get(), 0);
+        Say(L"File changed on the server");
+        return false;
+    }
+    received.time = transfer.time;
+    return WriteBody(get.get(), transfer, received);
+}
 
-    const bool cut = _chsize(tempFile_.get(), count) == 0;
-    tempFile_.reset();
-    if (!cut) {
-        events.Say(L"Error during writing tmp file");
-        return Failed;
-    }
-    StampFileTimes(tempPath.c_str(), fileTime);
-    if (text) {
-        std::unique_ptr<char[]> body = ReadWholeFile(tempPath);
-        if (body && !events.Send(TextBody, body.get())) {
-            _wremove(tempPath.c_str());
-            stop = true;
+// Writes the GET's body into the temporary file from transfer.first on, as
+// Receive says.
+bool HttpDownloader::WriteBody(HINTERNET get, const TransferPlan& transfer, Received& received)
+{
+    const int file = tempFile_.get();
+    // Whatever lies past the write position is not known to belong to this
+    // version: cut it now, so that a killed process leaves a clean prefix.
+    int count = transfer.first;
+    bool writeFailed = _chsize(file, count) != 0 || _lseek(file, count, SEEK_SET) != count;
+    bool readFailed = false;
+    std::unique_ptr<char[]> buffer(new char[kChunkBytes]);
+    while (!writeFailed) {
+        DWORD got = 0;
+        if (!::InternetReadFile(get, buffer.get(), kChunkBytes, &got)) {
+            readFailed = true;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (got > static_cast<DWORD>(INT_MAX - count)) {
+            writeFailed = true;
+            break;
+        }
+        // Only bytes on disk count: a failed write is never reported as received.
+        const int written = _write(file, buffer.get(), got);
+        if (written > 0)
+            count += written;
+        if (written != static_cast<int>(got)) {
+            writeFailed = true;
+            break;
+        }
+        // The time says which version the bytes are of, also after a kill.
+        StampOpenFileTimes(file, received.time);
+        if (!Tell(Progress, &count)) {
+            received.stop = true;
+            break;
         }
     }
-    if (stop) {
-        events.Send(Aborted, nullptr);
-        return Failed;
-    }
+    received.count = count;
+    // Without a size anywhere, a body that ended cleanly is the whole file; a
+    // stop asked for on a chunk cannot know it was the last.
+    const bool whole = transfer.total == kUnknownTotal ? !readFailed && !received.stop : count == transfer.total;
+    if (!writeFailed && whole)
+        return true;
+    _chsize(file, count);
+    StampOpenFileTimes(file, received.time);
+    Say(writeFailed ? L"Error during writing tmp file" : L"Error during downloading, network error");
+    return false;
+}
 
-    _wremove(finalPath.c_str());
-    if (_wrename(tempPath.c_str(), finalPath.c_str()) != 0) {
-        ReportRenameFailed();
-        events.Say(L"Error during renaming tmp file");
+// The finish: the whole file cut to its length and stamped, shown to the
+// caller when it is a page, and renamed into place.
+int HttpDownloader::FinishAndRename(const Files& files, bool text, Received received)
+{
+    const bool cut = _chsize(tempFile_.get(), received.count) == 0;
+    tempFile_.reset();
+    if (!cut) {
+        Say(L"Error during writing tmp file");
         return Failed;
     }
-    SetHidden(finalPath, false);
-    events.Send(Completed, nullptr);
+    StampFileTimes(files.tempPath.c_str(), received.time);
+    if (text) {
+        std::unique_ptr<char[]> body = ReadWholeFile(files.tempPath);
+        if (body && !Tell(TextBody, body.get())) {
+            _wremove(files.tempPath.c_str());
+            received.stop = true;
+        }
+    }
+    if (received.stop) {
+        Tell(Aborted, nullptr);
+        return Failed;
+    }
+    _wremove(files.finalPath.c_str());
+    if (_wrename(files.tempPath.c_str(), files.finalPath.c_str()) != 0) {
+        if (renameFailed_)
+            renameFailed_();
+        Say(L"Error during renaming tmp file");
+        return Failed;
+    }
+    SetHidden(files.finalPath, false);
+    Tell(Completed, nullptr);
     return Ok;
 }

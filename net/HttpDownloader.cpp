@@ -37,8 +37,9 @@ const NamedHeader kReadHeaders[] = {{HTTP_QUERY_CONTENT_TYPE, L"Content-Type"},
 
 } // namespace
 
-HttpDownloader::HttpDownloader()
-    : session_(::InternetOpenW(L"KovraLoader", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))
+HttpDownloader::HttpDownloader(void (*renameFailed)())
+    : renameFailed_(renameFailed),
+      session_(::InternetOpenW(L"KovraLoader", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))
 {
     if (!session_)
         return;

@@ -10,9 +10,15 @@
 #include <string>
 #include <vector>
 
+struct HeadFacts;
+struct TransferPlan;
+
 class HttpDownloader {
 public:
-    HttpDownloader();
+    // renameFailed, when given, is called when a finished file cannot take
+    // its final name, right before the message that says so: the loader
+    // counts that in its statistics, which the engine knows nothing of.
+    explicit HttpDownloader(void (*renameFailed)() = nullptr);
     virtual ~HttpDownloader();
     HttpDownloader(const HttpDownloader&) = delete;
     HttpDownloader& operator=(const HttpDownloader&) = delete;
@@ -43,11 +49,27 @@ public:
     static constexpr DWORD kChunkBytes = 10240;
 
 private:
-    // One URL of a download. A redirect fills *redirect with the absolute
-    // target and returns with every handle of this URL closed.
-    int DownloadOne(const wchar_t* url, const wchar_t* target, DownloadProgressCallback callback, void* context,
-                    std::wstring* redirect);
+    // Download's steps and what they share (net/DownloadProcedure.cpp).
+    struct Place;
+    struct FileFacts;
+    struct Files;
+    struct Received;
+    int Open(const std::wstring& url, Place& place);
+    int Follow(const wchar_t* location, int hops, Place& place);
+    int Request(const wchar_t* verb, const std::wstring& headers, Place& place, UniqueHInternet& request, int& status);
+    bool SendRequest(HINTERNET request, const std::wstring& headers);
+    int Probe(Place& place, FileFacts& facts);
+    int Announce(const Place& place, const FileFacts& facts, const wchar_t* target, Files& files);
+    bool PlanTemporaryFile(Files& files, const HeadFacts& head);
+    bool Receive(Place& place, const FileFacts& facts, int offset, Received& received);
+    bool WriteBody(HINTERNET get, const TransferPlan& transfer, Received& received);
+    int FinishAndRename(const Files& files, bool text, Received received);
+    bool Tell(int event, const void* data) const;
+    void Say(const wchar_t* text) const { Tell(Message, text); }
 
+    void (*const renameFailed_)();
+    DownloadProgressCallback callback_ = nullptr;
+    void* context_ = nullptr;
     UniqueHInternet session_;
     std::vector<std::wstring> headers_;
     UniqueCrtFile tempFile_;

@@ -35,58 +35,52 @@ std::wstring Trimmed(const std::wstring& text)
     return text.substr(first, last - first);
 }
 
-bool Split(UrlParts& parts, const wchar_t* url)
+// The user info before the first "@" anywhere, even past the host ("host/a@b"
+// names host b), taken off rest.
+bool SplitUserInfo(UrlParts& parts, std::wstring& rest)
 {
-    std::wstring rest = url ? url : L"";
-    for (wchar_t& c : rest)
-        if (c == L'\\')
-            c = L'/';
-    rest = Trimmed(rest);
-
-    std::wstring scheme;
-    const size_t schemeEnd = rest.find(L"://");
-    if (schemeEnd != std::wstring::npos) {
-        scheme = rest.substr(0, schemeEnd);
-        rest.erase(0, schemeEnd + 3);
-    }
-
-    // The first "@" anywhere ends the user info, even past the host:
-    // "host/a@b" names host b.
     const size_t at = rest.find(L'@');
-    if (at != std::wstring::npos) {
-        const std::wstring userInfo = rest.substr(0, at);
-        if (userInfo.size() > UrlParts::kUserInfoLimit)
-            return false;
-        const size_t colon = userInfo.find(L':');
-        if (!Store(parts.user, userInfo.substr(0, colon)))
-            return false;
-        if (colon != std::wstring::npos && !Store(parts.password, userInfo.substr(colon + 1)))
-            return false;
-        rest.erase(0, at + 1);
-    }
+    if (at == std::wstring::npos)
+        return true;
+    const std::wstring userInfo = rest.substr(0, at);
+    if (userInfo.size() > UrlParts::kUserInfoLimit)
+        return false;
+    const size_t colon = userInfo.find(L':');
+    if (!Store(parts.user, userInfo.substr(0, colon)))
+        return false;
+    if (colon != std::wstring::npos && !Store(parts.password, userInfo.substr(colon + 1)))
+        return false;
+    rest.erase(0, at + 1);
+    return true;
+}
 
+// The path with its query and fragment, from the first "/" on, taken off rest.
+bool SplitPath(UrlParts& parts, std::wstring& rest)
+{
     const size_t slash = rest.find(L'/');
-    if (slash != std::wstring::npos) {
-        std::wstring pathPart = rest.substr(slash);
-        rest.erase(slash);
-        const size_t hash = pathPart.find(L'#');
-        if (hash != std::wstring::npos) {
-            if (!Store(parts.fragment, pathPart.substr(hash)))
-                return false;
-            pathPart.erase(hash);
-        }
-        const size_t question = pathPart.find(L'?');
-        if (question != std::wstring::npos) {
-            if (!Store(parts.query, pathPart.substr(question)))
-                return false;
-            pathPart.erase(question);
-        }
-        if (!Store(parts.path, pathPart))
+    if (slash == std::wstring::npos)
+        return true;
+    std::wstring pathPart = rest.substr(slash);
+    rest.erase(slash);
+    const size_t hash = pathPart.find(L'#');
+    if (hash != std::wstring::npos) {
+        if (!Store(parts.fragment, pathPart.substr(hash)))
             return false;
+        pathPart.erase(hash);
     }
+    const size_t question = pathPart.find(L'?');
+    if (question != std::wstring::npos) {
+        if (!Store(parts.query, pathPart.substr(question)))
+            return false;
+        pathPart.erase(question);
+    }
+    return Store(parts.path, pathPart);
+}
 
-    // What remains is host and port. A bracketed host is an IPv6 literal
-    // whose colons are not a port.
+// What remains is host and port. A bracketed host is an IPv6 literal whose
+// colons are not a port.
+bool SplitHostAndPort(UrlParts& parts, const std::wstring& rest)
+{
     size_t portColon = std::wstring::npos;
     std::wstring host = rest;
     if (!rest.empty() && rest[0] == L'[' && rest.find(L']') != std::wstring::npos) {
@@ -108,14 +102,16 @@ bool Split(UrlParts& parts, const wchar_t* url)
             return false;
         parts.port = static_cast<int>(port);
     }
-    if (!Store(parts.host, host))
-        return false;
+    return Store(parts.host, host);
+}
 
+// The scheme ("http" when none), with its service and default port.
+bool StoreScheme(UrlParts& parts, std::wstring scheme)
+{
     if (scheme.empty())
         scheme = L"http";
     if (!Store(parts.scheme, scheme))
         return false;
-
     struct Known {
         const wchar_t* name;
         int port;
@@ -134,6 +130,24 @@ bool Split(UrlParts& parts, const wchar_t* url)
         }
     }
     return true;
+}
+
+bool Split(UrlParts& parts, const wchar_t* url)
+{
+    std::wstring rest = url ? url : L"";
+    for (wchar_t& c : rest)
+        if (c == L'\\')
+            c = L'/';
+    rest = Trimmed(rest);
+
+    std::wstring scheme;
+    const size_t schemeEnd = rest.find(L"://");
+    if (schemeEnd != std::wstring::npos) {
+        scheme = rest.substr(0, schemeEnd);
+        rest.erase(0, schemeEnd + 3);
+    }
+    return SplitUserInfo(parts, rest) && SplitPath(parts, rest) && SplitHostAndPort(parts, rest) &&
+           StoreScheme(parts, scheme);
 }
 
 } // namespace

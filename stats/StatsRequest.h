@@ -17,7 +17,6 @@ public:
     // counts as delivered; its body is never read.
     void Send();
 
-    const std::wstring& Url() const { return url_; }
     bool Sent() const { return sent_; }
 
 private:

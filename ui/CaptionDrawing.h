@@ -6,8 +6,6 @@
 
 #include "ui/GdiPlusFlat.h"
 
-#include <string>
-
 // Where the caption's font comes from. Wine without its font mapping has
 // neither "Arial" nor a generic sans-serif family; tests stand in for that.
 struct CaptionFonts {
@@ -25,15 +23,7 @@ Gdiplus::PointF CaptionOrigin(int clientWidth, int clientHeight, Gdiplus::REAL w
 // which may not be the window's monitor's).
 Gdiplus::REAL CaptionPoints(UINT dpi, Gdiplus::REAL graphicsDpi);
 
-// Draws text on the composition's graphics for a window shown at dpi; the
-// graphics keeps the anti-aliased smoothing and text rendering set here.
-// False, with nothing drawn, when no font could be had.
+// Draws text anti-aliased on the composition's graphics for a window shown at
+// dpi. False, with nothing drawn, when no font could be had.
 bool DrawCaption(GpGraphics* graphics, const wchar_t* text, HWND window, UINT dpi,
                  const CaptionFonts& fonts = DefaultCaptionFonts());
-
-// For a caption kept as a std::wstring.
-inline bool DrawCaption(GpGraphics* graphics, const std::wstring& text, HWND window, UINT dpi,
-                        const CaptionFonts& fonts = DefaultCaptionFonts())
-{
-    return DrawCaption(graphics, text.c_str(), window, dpi, fonts);
-}

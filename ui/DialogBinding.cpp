@@ -1,6 +1,6 @@
 #include "ui/DialogBinding.h"
 
-#include <windows.h>
+#include "common/SrwLock.h"
 
 
 namespace dialog_binding {
@@ -13,28 +13,9 @@ struct Pending {
 };
 
 // Process-wide and never torn down: no destructor has to run while other
-// threads may still be about. The lock is made once, on first use.
-INIT_ONCE lockMade = INIT_ONCE_STATIC_INIT;
-CRITICAL_SECTION lock;
+// threads may still be about. A slim lock is ready before any code runs.
+SRWLOCK lock = SRWLOCK_INIT;
 Pending* head = nullptr;
-
-BOOL CALLBACK MakeLock(PINIT_ONCE, PVOID, PVOID*)
-{
-    ::InitializeCriticalSection(&lock);
-    return TRUE;
-}
-
-class Guard {
-public:
-    Guard()
-    {
-        ::InitOnceExecuteOnce(&lockMade, &MakeLock, nullptr, nullptr);
-        ::EnterCriticalSection(&lock);
-    }
-    ~Guard() { ::LeaveCriticalSection(&lock); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-};
 
 void Free(Pending* entry)
 {
@@ -50,7 +31,7 @@ bool Register(LayeredSkinWindow* object)
         return false;
     entry->thread = ::GetCurrentThreadId();
     entry->object = object;
-    Guard guard;
+    const SrwExclusive guard(lock);
     entry->next = head;
     head = entry;
     return true;
@@ -59,45 +40,30 @@ bool Register(LayeredSkinWindow* object)
 LayeredSkinWindow* TakeForThisThread()
 {
     const DWORD thread = ::GetCurrentThreadId();
-    Pending* taken = nullptr;
-    {
-        Guard guard;
-        for (Pending** link = &head; *link; link = &(*link)->next) {
-            if ((*link)->thread == thread) {
-                taken = *link;
-                *link = taken->next;
-                break;
-            }
+    const SrwExclusive guard(lock);
+    for (Pending** link = &head; *link; link = &(*link)->next) {
+        Pending* taken = *link;
+        if (taken->thread == thread) {
+            *link = taken->next;
+            LayeredSkinWindow* object = taken->object;
+            Free(taken);
+            return object;
         }
     }
-    if (!taken)
-        return nullptr;
-    LayeredSkinWindow* object = taken->object;
-    Free(taken);
-    return object;
+    return nullptr;
 }
 
 void Cancel(LayeredSkinWindow* object)
 {
-    Pending* dropped = nullptr;
-    {
-        Guard guard;
-        Pending** link = &head;
-        while (*link) {
-            if ((*link)->object == object) {
-                Pending* entry = *link;
-                *link = entry->next;
-                entry->next = dropped;
-                dropped = entry;
-            } else {
-                link = &(*link)->next;
-            }
+    const SrwExclusive guard(lock);
+    for (Pending** link = &head; *link;) {
+        Pending* entry = *link;
+        if (entry->object == object) {
+            *link = entry->next;
+            Free(entry);
+        } else {
+            link = &entry->next;
         }
-    }
-    while (dropped) {
-        Pending* next = dropped->next;
-        Free(dropped);
-        dropped = next;
     }
 }
 

@@ -10,7 +10,6 @@ inline void GpBrushObject(GpBrush* b) { GdipDeleteBrush(b); }
 inline void GpFontObject(GpFont* f) { GdipDeleteFont(f); }
 inline void GpFontFamilyObject(GpFontFamily* f) { GdipDeleteFontFamily(f); }
 inline void GpStringFormatObject(GpStringFormat* f) { GdipDeleteStringFormat(f); }
-inline void GpImageObject(GpImage* i) { GdipDisposeImage(i); }
 inline void GpImageAttributesObject(GpImageAttributes* a) { GdipDisposeImageAttributes(a); }
 } // namespace handle_close
 
@@ -19,5 +18,4 @@ using UniqueGpBrush = UniqueHandle<NullNoneTraits<GpBrush*, handle_close::GpBrus
 using UniqueGpFont = UniqueHandle<NullNoneTraits<GpFont*, handle_close::GpFontObject>>;
 using UniqueGpFontFamily = UniqueHandle<NullNoneTraits<GpFontFamily*, handle_close::GpFontFamilyObject>>;
 using UniqueGpStringFormat = UniqueHandle<NullNoneTraits<GpStringFormat*, handle_close::GpStringFormatObject>>;
-using UniqueGpImage = UniqueHandle<NullNoneTraits<GpImage*, handle_close::GpImageObject>>;
 using UniqueGpImageAttributes = UniqueHandle<NullNoneTraits<GpImageAttributes*, handle_close::GpImageAttributesObject>>;

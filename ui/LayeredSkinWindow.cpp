@@ -4,44 +4,18 @@
 #include "ui/ControlScaleMessage.h"
 #include "ui/DialogBinding.h"
 #include "ui/DpiScale.h"
-#include "ui/FadeStep.h"
-#include "ui/GdiPlusHandles.h"
 #include "ui/NotificationReflection.h"
-#include "ui/OpaqueCopy.h"
 #include "ui/PaintScope.h"
-#include "ui/RegisteredMessage.h"
 #include "ui/WindowDpi.h"
 #include "ui/WindowHooks.h"
 #include "ui/WindowPlacement.h"
 
-#include <process.h>
 #include <windowsx.h>
-
-using namespace Gdiplus;
 
 namespace {
 
-constexpr WPARAM kPrintEverything =
-    PRF_CHECKVISIBLE | PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN | PRF_OWNED;
-constexpr int kFadeStepMs = 10;
 // WM_GETDPISCALEDSIZE (Windows 10 1703 on): the size the window wants at a DPI.
 constexpr UINT kGetDpiScaledSize = 0x02E4;
-
-// Private messages of the window; registered, so no template or control
-// message can collide with them. Anyone can register the same names, so
-// neither carries anything: a fade step takes the next alpha from the window
-// itself, and a task ring runs only tasks waiting in the object.
-UINT FadeStepMessage()
-{
-    static std::atomic<UINT> cache{0};
-    return RegisteredMessage(cache, L"Kovra.LayeredSkinWindow.FadeStep");
-}
-
-UINT RunTaskMessage()
-{
-    static std::atomic<UINT> cache{0};
-    return RegisteredMessage(cache, L"Kovra.LayeredSkinWindow.RunTask");
-}
 
 // Messages whose dialog-procedure return value is the result itself rather
 // than a handled flag.
@@ -77,22 +51,6 @@ bool MayChangeLook(UINT message)
                  message <= WM_CTLCOLORSTATIC + kReflectedMessageOffset);
     }
 }
-
-bool OnOwnThread(HWND window)
-{
-    return ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
-}
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 } // namespace
 
@@ -135,7 +93,7 @@ INT_PTR CALLBACK LayeredSkinWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
     }
 
     if (message == WM_WINDOWPOSCHANGED || message == WM_SHOWWINDOW || message == WM_DISPLAYCHANGE)
-        self->pushAll = true;
+        self->composer.PushAllNext();
     MessageResult result = self->OnMessage(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
@@ -178,13 +136,14 @@ MessageResult LayeredSkinWindow::OnMessage(UINT message, WPARAM wParam, LPARAM l
     default:
         break;
     }
-    if (message == FadeStepMessage()) {
-        alpha = NextFadeAlpha(alpha);
+    // Registered, so no template or control message can collide with them.
+    if (message == FadeIn::StepMessage()) {
+        const int alpha = fade.Step();
         Compose();
         return Handled(alpha);
     }
-    if (message == RunTaskMessage()) {
-        RunWaitingTasks();
+    if (message == WindowTasks::RingMessage()) {
+        tasks.RunWaiting();
         return Handled(1);
     }
     HWND control = ReflectionTarget(window, message, wParam, lParam);
@@ -236,7 +195,7 @@ MessageResult LayeredSkinWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam)
     for (const PlacedControl& entry : placed)
         if (entry.control)
             PlaceControl(entry.control, entry.design);
-    staticLayersStale = true;
+    composer.InvalidateStaticLayers();
     Compose();
     return Handled(0);
 }
@@ -244,16 +203,8 @@ MessageResult LayeredSkinWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam)
 MessageResult LayeredSkinWindow::OnShowWindow(WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = ::DefWindowProcW(window, WM_SHOWWINDOW, wParam, lParam);
-    if (!fadeStarted) {
-        fadeStarted = true;
-        UniqueKernelHandle fade(reinterpret_cast<HANDLE>(::_beginthreadex(nullptr, 0, &FadeIn,
-                                                                          static_cast<HWND>(window), 0, nullptr)));
-        if (!fade) {
-            // Without its fade the window would stay invisible.
-            alpha = 255;
-            Compose();
-        }
-    }
+    if (!fade.Start(window))
+        Compose();
     return Handled(result);
 }
 
@@ -307,268 +258,45 @@ LRESULT CALLBACK LayeredSkinWindow::ChildHookProc(HWND child, UINT message, WPAR
     return result;
 }
 
-unsigned __stdcall LayeredSkinWindow::FadeIn(void* param)
-{
-    // Only the handle travels: the window may be gone (and its object with it)
-    // before the fade ends, and then the message simply fails.
-    HWND target = static_cast<HWND>(param);
-    // Each step answers the alpha it reached; 0 when the window is gone.
-    for (LRESULT reached = 0; reached < 255;) {
-        reached = ::SendMessageW(target, FadeStepMessage(), 0, 0);
-        if (reached == 0)
-            break;
-        ::Sleep(kFadeStepMs);
-    }
-    return 0;
-}
-
 void LayeredSkinWindow::Compose()
 {
-    HWND target = window;
-    if (!target || !::IsWindow(target))
+    SkinFrame* next = composer.BeginPass();
+    if (!next)
         return;
-    if (!OnOwnThread(target)) {
-        auto pass = [this] { Compose(); };
-        InvokeOnWindowThread(&CallTask<decltype(pass)>, &pass, false);
-        return;
-    }
-    bool idle = false;
-    if (!painting.compare_exchange_strong(idle, true))
-        return;
-    SkinFrame& next = shown == &frames[0] ? frames[1] : frames[0];
-    if (BuildGuarded(next))
-        PushFrame(next);
-    painting = false;
+    if (window && composer.Build(*next, window, FrameSize(), *this))
+        PushFrame(*next);
+    composer.EndPass();
 }
 
 bool LayeredSkinWindow::BuildFrame(SkinFrame& frame)
 {
-    // The cache and the capture bitmap serve one build at a time.
-    bool idle = false;
-    if (!painting.compare_exchange_strong(idle, true))
+    if (!composer.BeginPass())
         return false;
-    const bool built = BuildGuarded(frame);
-    painting = false;
+    const bool built = window && composer.Build(frame, window, FrameSize(), *this);
+    composer.EndPass();
     return built;
-}
-
-bool LayeredSkinWindow::BuildGuarded(SkinFrame& frame)
-{
-    SIZE size = FrameSize();
-    if (!RefreshStaticLayers(size))
-        return false;
-    if ((frame.Width() != size.cx || frame.Height() != size.cy) && !frame.Create(size.cx, size.cy))
-        return false;
-    // Every pixel of the frame is written again: nothing of the last pass stays.
-    if (!frame.CopyPixelsFrom(staticLayers))
-        return false;
-    GpGraphics* created = nullptr;
-    GdipCreateFromHDC(frame.Dc(), &created);
-    UniqueGpGraphics graphics(created);
-    if (!graphics)
-        return false;
-
-    GdipSetSmoothingMode(graphics.get(), staticSmoothing);
-    GdipSetTextRenderingHint(graphics.get(), staticTextHint);
-    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-        DrawChild(graphics.get(), frame.Dc(), child);
-    DrawAfterChildren(graphics.get());
-
-    graphics.reset();
-    ::GdiFlush();
-    return true;
-}
-
-bool LayeredSkinWindow::RefreshStaticLayers(SIZE size)
-{
-    // Taken before drawing: an invalidation that comes during the drawing
-    // stays for the next pass.
-    const bool stale = staticLayersStale.exchange(false);
-    if (!stale && staticLayers.Width() == size.cx && staticLayers.Height() == size.cy && staticLayers.Dc())
-        return true;
-    if (!staticLayers.Reuse(size.cx, size.cy)) {
-        staticLayersStale = true;
-        return false;
-    }
-    GpGraphics* created = nullptr;
-    GdipCreateFromHDC(staticLayers.Dc(), &created);
-    UniqueGpGraphics graphics(created);
-    if (!graphics) {
-        staticLayersStale = true;
-        return false;
-    }
-    GdipSetSmoothingMode(graphics.get(), SmoothingModeNone);
-    background.DrawTo(graphics.get(), RECT{0, 0, size.cx, size.cy});
-    DrawBeforeChildren(graphics.get());
-    GdipGetSmoothingMode(graphics.get(), &staticSmoothing);
-    GdipGetTextRenderingHint(graphics.get(), &staticTextHint);
-    graphics.reset();
-    ::GdiFlush();
-    return true;
-}
-
-void LayeredSkinWindow::DrawBeforeChildren(GpGraphics*) {}
-
-void LayeredSkinWindow::DrawAfterChildren(GpGraphics*) {}
-
-void LayeredSkinWindow::InitControls() {}
-
-void LayeredSkinWindow::DrawChild(GpGraphics*, HDC dc, HWND child)
-{
-    if (!::IsWindow(child) || !::IsWindowVisible(child))
-        return;
-    RECT rect = {};
-    ::GetWindowRect(child, &rect);
-    POINT topLeft = {rect.left, rect.top};
-    POINT bottomRight = {rect.right, rect.bottom};
-    if (::ScreenToClient(window, &topLeft))
-        ::ScreenToClient(window, &bottomRight);
-    const int width = bottomRight.x - topLeft.x;
-    const int height = bottomRight.y - topLeft.y;
-    if (width <= 0 || height <= 0)
-        return;
-
-    const RECT where = {topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
-    ChildCapture* cached = CaptureOf(child);
-    MemoryCanvas& canvas = cached ? cached->pixels : capture;
-    if (!cached || !cached->current || !::EqualRect(&cached->rect, &where)) {
-        if (!canvas.Ensure(width, height))
-            return;
-        // Black where the child does not paint, as a new bitmap would be.
-        HDC captureDc = canvas.Dc();
-        ::PatBlt(captureDc, 0, 0, width, height, BLACKNESS);
-        // Current from here on: a message that comes while the child prints
-        // itself (a state it corrects) makes it stale again.
-        if (cached) {
-            cached->current = true;
-            cached->rect = where;
-        }
-        const int state = ::SaveDC(captureDc);
-        ::SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(captureDc), kPrintEverything);
-        if (state)
-            ::RestoreDC(captureDc, state);
-    }
-    // The capture has no alpha: the control shows opaque, as the controls
-    // paint their whole rectangle.
-    CopyOpaque(dc, topLeft.x, topLeft.y, width, height, canvas.Dc());
-}
-
-LayeredSkinWindow::ChildCapture* LayeredSkinWindow::CaptureOf(HWND child)
-{
-    // Only a hooked child tells when it changes.
-    window_hooks::Hook hook;
-    if (!window_hooks::Find(child, &ChildHookProc, hook) || hook.data != static_cast<LayeredPainter*>(this))
-        return nullptr;
-    ChildCapture* unused = nullptr;
-    for (ChildCapture& entry : captures) {
-        if (entry.child == child)
-            return &entry;
-        if ((!entry.child || !::IsWindow(entry.child)) && !unused)
-            unused = &entry;
-    }
-    if (unused) {
-        unused->child = child;
-        unused->current = false;
-    }
-    return unused;
-}
-
-void LayeredSkinWindow::ChildChanged(HWND child)
-{
-    bool known = false;
-    for (ChildCapture& entry : captures) {
-        if (entry.child == child) {
-            entry.current = false;
-            known = true;
-        }
-    }
-    // A window below a child, or one gone: any capture may show it.
-    if (!known)
-        for (ChildCapture& entry : captures)
-            entry.current = false;
 }
 
 void LayeredSkinWindow::PushFrame(const SkinFrame& frame)
 {
-    RECT rect = {};
-    ::GetWindowRect(window, &rect);
-    POINT destination = {rect.left, rect.top};
-    SIZE size = {frame.Width(), frame.Height()};
-    POINT source = {0, 0};
-    const BYTE constantAlpha = static_cast<BYTE>(alpha & 0xFF);
-    BLENDFUNCTION blend = {AC_SRC_OVER, 0, constantAlpha, AC_SRC_ALPHA};
-
-    const bool partial = shown && shown != &frame && !pushAll && shownAlpha == constantAlpha &&
-                         shownAt.x == destination.x && shownAt.y == destination.y;
-    RECT dirty = {0, 0, size.cx, size.cy};
-    if (partial) {
-        dirty = frame.ChangedArea(*shown);
-        if (::IsRectEmpty(&dirty)) {
-            shown = &frame;
-            return;
-        }
-    }
-    UPDATELAYEREDWINDOWINFO info = {sizeof(info), nullptr, &destination, &size, frame.Dc(), &source, 0,
-                                    &blend, ULW_ALPHA, partial ? &dirty : nullptr};
-    if (::UpdateLayeredWindowIndirect(window, &info)) {
-        const bool own = &frame == &frames[0] || &frame == &frames[1];
-        shown = own ? &frame : nullptr;
-        shownAlpha = constantAlpha;
-        shownAt = destination;
-        pushAll = false;
-    } else {
-        shown = nullptr;
-    }
+    composer.Push(window, frame, static_cast<BYTE>(fade.Alpha()));
 }
 
-bool LayeredSkinWindow::InvokeOnWindowThread(void (*run)(void*), void* context, bool changesPicture)
+void LayeredSkinWindow::DrawStaticLayers(GpGraphics* graphics, SIZE size)
 {
-    HWND target = window;
-    if (!target)
-        return false;
-    WindowTask task = {run, context, changesPicture, false, nullptr};
-    {
-        ExclusiveLock hold(taskLock);
-        task.next = waitingTasks;
-        waitingTasks = &task;
-    }
-    ::SendMessageW(target, RunTaskMessage(), 0, 0);
-    for (;;) {
-        {
-            ExclusiveLock hold(taskLock);
-            if (task.done)
-                return true;
-            // Still waiting: the window is gone without having run it.
-            for (WindowTask** at = &waitingTasks; *at; at = &(*at)->next) {
-                if (*at == &task) {
-                    *at = task.next;
-                    return false;
-                }
-            }
-        }
-        // Taken by an earlier ring and running on the window's thread now.
-        ::Sleep(1);
-    }
+    background.DrawTo(graphics, RECT{0, 0, size.cx, size.cy});
+    DrawBeforeChildren(graphics);
 }
 
-void LayeredSkinWindow::RunWaitingTasks()
+bool LayeredSkinWindow::Watches(HWND child)
 {
-    for (;;) {
-        WindowTask* task = nullptr;
-        {
-            ExclusiveLock hold(taskLock);
-            task = waitingTasks;
-            if (!task)
-                return;
-            waitingTasks = task->next;
-        }
-        task->run(task->context);
-        if (task->changesPicture)
-            staticLayersStale = true;
-        ExclusiveLock hold(taskLock);
-        task->done = true;
-    }
+    window_hooks::Hook hook;
+    return window_hooks::Find(child, &ChildHookProc, hook) && hook.data == static_cast<LayeredPainter*>(this);
 }
+
+void LayeredSkinWindow::DrawBeforeChildren(GpGraphics*) {}
+
+void LayeredSkinWindow::InitControls() {}
 
 void LayeredSkinWindow::SetWindowIcons(UINT id)
 {

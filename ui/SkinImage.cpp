@@ -8,18 +8,14 @@
 using namespace Gdiplus;
 
 SkinImage::SkinImage(SkinImage&& other) noexcept
-    : image(std::exchange(other.image, nullptr)),
-      stream(std::move(other.stream)),
-      lastStatus(std::exchange(other.lastStatus, Ok))
+    : image(std::exchange(other.image, nullptr)), stream(std::move(other.stream))
 {
 }
 
 SkinImage& SkinImage::operator=(SkinImage&& other) noexcept
 {
-    if (this != &other) {
-        Take(std::exchange(other.image, nullptr), other.lastStatus, std::move(other.stream));
-        other.lastStatus = Ok;
-    }
+    if (this != &other)
+        Take(std::exchange(other.image, nullptr), std::move(other.stream));
     return *this;
 }
 
@@ -31,12 +27,11 @@ void SkinImage::Reset() noexcept
     stream.reset();
 }
 
-void SkinImage::Take(GpImage* decoded, GpStatus status, UniqueStream source) noexcept
+void SkinImage::Take(GpImage* decoded, UniqueStream source) noexcept
 {
     Reset();
     image = decoded;
     stream = std::move(source);
-    lastStatus = status;
 }
 
 void SkinImage::LoadFromResource(HMODULE module, UINT id, const wchar_t* type)
@@ -68,17 +63,9 @@ void SkinImage::LoadFromResource(HMODULE module, UINT id, const wchar_t* type)
     UniqueStream source(created);
 
     GpImage* decoded = nullptr;
-    GpStatus status = GdipLoadImageFromStream(source.get(), &decoded);
+    GdipLoadImageFromStream(source.get(), &decoded);
     if (decoded)
-        Take(decoded, status, std::move(source));
-}
-
-void SkinImage::LoadFromFile(const wchar_t* path)
-{
-    GpImage* decoded = nullptr;
-    GpStatus status = GdipLoadImageFromFile(path, &decoded);
-    if (decoded)
-        Take(decoded, status, UniqueStream());
+        Take(decoded, std::move(source));
 }
 
 SIZE SkinImage::Size() const
@@ -87,16 +74,10 @@ SIZE SkinImage::Size() const
     if (!image)
         return size;
     UINT width = 0, height = 0;
-    GpStatus status = GdipGetImageWidth(image, &width);
-    if (status != Ok) {
-        lastStatus = status;
+    if (GdipGetImageWidth(image, &width) != Ok)
         width = 0;
-    }
-    status = GdipGetImageHeight(image, &height);
-    if (status != Ok) {
-        lastStatus = status;
+    if (GdipGetImageHeight(image, &height) != Ok)
         height = 0;
-    }
     size.cx = static_cast<LONG>(width);
     size.cy = static_cast<LONG>(height);
     return size;
@@ -112,11 +93,8 @@ bool SkinImage::Draw(HDC dc, const RECT& rect) const
 
 bool SkinImage::DrawTo(GpGraphics* graphics, const RECT& rect) const
 {
-    GpStatus status = GdipDrawImageRectI(graphics, image, rect.left, rect.top, rect.right - rect.left,
-                                         rect.bottom - rect.top);
-    if (status != Ok && image)
-        lastStatus = status;
-    return status == Ok;
+    return GdipDrawImageRectI(graphics, image, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top) ==
+           Ok;
 }
 
 bool SkinImage::DrawResampled(GpGraphics* graphics, const RECT& rect, bool tiled) const
@@ -135,7 +113,5 @@ bool SkinImage::DrawResampled(GpGraphics* graphics, const RECT& rect, bool tiled
     // Back to what the program's graphics always use, for what comes next.
     GdipSetInterpolationMode(graphics, InterpolationModeDefault);
     GdipSetPixelOffsetMode(graphics, PixelOffsetModeDefault);
-    if (status != Ok && image)
-        lastStatus = status;
     return status == Ok;
 }

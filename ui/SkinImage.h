@@ -1,5 +1,5 @@
 #pragma once
-// A PNG picture of the skin, decoded by GDI+ from a resource (or a file),
+// A PNG picture of the skin, decoded by GDI+ from a resource,
 // with its size and a stretched draw. Move-only: the decoded image and the
 // memory stream it was decoded from belong to one SkinImage and go together.
 
@@ -25,7 +25,6 @@ public:
     // leaves the image as it was; one that does not decode leaves an image
     // without pixels (size 0 x 0, draws fail).
     void LoadFromResource(HMODULE module, UINT id, const wchar_t* type);
-    void LoadFromFile(const wchar_t* path);
 
     // 0 x 0 when empty or when GDI+ cannot tell.
     SIZE Size() const;
@@ -39,17 +38,14 @@ public:
     bool DrawResampled(GpGraphics* graphics, const RECT& rect, bool tiled) const;
 
     bool Empty() const { return image == nullptr; }
-    // The stream the picture was decoded from (null for files and when empty).
+    // The stream the picture was decoded from (null when empty).
     IStream* Stream() const { return stream.get(); }
-    // Status of the last GDI+ call that failed on this image, Ok otherwise.
-    GpStatus LastStatus() const { return lastStatus; }
 
 private:
     // The image first: GDI+ may read the stream until the image is gone.
     void Reset() noexcept;
-    void Take(GpImage* decoded, GpStatus status, UniqueStream source) noexcept;
+    void Take(GpImage* decoded, UniqueStream source) noexcept;
 
     GpImage* image = nullptr;
     UniqueStream stream;
-    mutable GpStatus lastStatus = Gdiplus::Ok;
 };

@@ -4,8 +4,6 @@
 #include "ui/DpiScale.h"
 #include "ui/GdiPlusHandles.h"
 #include "ui/OffscreenDc.h"
-#include "ui/PaintScope.h"
-#include "ui/RegisteredMessage.h"
 #include "ui/StripeLayout.h"
 
 #include <commctrl.h>
@@ -19,10 +17,12 @@ constexpr ARGB kFillTopColour = 0xFF00A8FF;
 constexpr ARGB kFillBottomColour = 0xFF0070FF;
 constexpr LPARAM kMarqueeIntervalMs = 30;
 
-UINT SwitchMessage()
+void FillTrack(GpGraphics* graphics, int width, int height)
 {
-    static std::atomic<UINT> cache{0};
-    return RegisteredMessage(cache, L"Kovra.SkinProgressBar.SwitchToStripes");
+    GpSolidFill* track = nullptr;
+    GdipCreateSolidFill(kTrackColour, &track);
+    UniqueGpBrush trackBrush(track);
+    GdipFillRectangle(graphics, trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(width), static_cast<REAL>(height));
 }
 
 } // namespace
@@ -47,17 +47,6 @@ void SkinProgressBar::SwitchToStripes()
     HWND bar = Window();
     if (!bar)
         return;
-    // Asked here: the message only rings, since any program can send it.
-    switchAsked = true;
-    if (::GetWindowThreadProcessId(bar, nullptr) == ::GetCurrentThreadId())
-        SwitchHere();
-    else
-        ::SendMessageW(bar, SwitchMessage(), 0, 0);
-}
-
-void SkinProgressBar::SwitchHere()
-{
-    HWND bar = Window();
     ::SetWindowLongPtrW(bar, GWL_STYLE, ::GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
     ::SendMessageW(bar, PBM_SETMARQUEE, TRUE, kMarqueeIntervalMs);
     ::SetTimer(bar, kSwitchTimer, 0, nullptr);
@@ -67,9 +56,13 @@ void SkinProgressBar::SwitchHere()
 MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
-    case WM_PAINT:
     case WM_PRINT:
-        BufferedPaint(reinterpret_cast<HDC>(wParam));
+        Paint(reinterpret_cast<HDC>(wParam));
+        return Handled(0);
+    case WM_PAINT:
+        // Nothing drawn into the window shows: the composition prints the
+        // bar once this paint is over.
+        ::ValidateRect(Window(), nullptr);
         return Handled(0);
     case WM_ERASEBKGND:
         return Handled(1);
@@ -85,11 +78,6 @@ MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
         }
         return NotHandled();
     default:
-        if (message == SwitchMessage()) {
-            if (switchAsked && !marquee)
-                SwitchHere();
-            return Handled(0);
-        }
         if (message == ControlScaleMessage() && IsMonitorDpi(wParam)) {
             dpi = static_cast<UINT>(wParam);
             stripWidth = 0; // tiles of another width
@@ -99,57 +87,7 @@ MessageResult SkinProgressBar::OnMessage(UINT message, WPARAM wParam, LPARAM)
     }
 }
 
-void SkinProgressBar::BufferedPaint(HDC given)
-{
-    RECT client = {};
-    ::GetClientRect(Window(), &client);
-    // The stripes are one copy from the strip: that needs no buffer. A print
-    // leaves the update region alone: the paint that is due comes anyway.
-    if (given) {
-        if (marquee) {
-            DrawBar(given);
-            return;
-        }
-        OffscreenDc offscreen(given, client);
-        DrawBar(offscreen.get());
-        return;
-    }
-    // Nothing drawn into the window of a layered window that is updated as a
-    // whole is shown; it shows the bar through its composition, which
-    // captures the bar with WM_PRINT once this paint is over.
-    if (InLayeredWindow()) {
-        ::ValidateRect(Window(), nullptr);
-        return;
-    }
-    PaintScope paint(Window());
-    if (marquee) {
-        DrawBar(paint.Dc());
-        return;
-    }
-    // The whole bar, not only the paint area: the picture is small and GDI+
-    // then never sees a shifted viewport.
-    OffscreenDc offscreen(paint.Dc(), client);
-    DrawBar(offscreen.get());
-}
-
-bool SkinProgressBar::InLayeredWindow() const
-{
-    HWND window = Window();
-    while (window && (::GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD))
-        window = ::GetParent(window);
-    return window && (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_LAYERED);
-}
-
-void SkinProgressBar::PaintBar(HDC dc)
-{
-    if (!dc)
-        return;
-    // Drawing the whole bar answers any pending paint.
-    ::ValidateRect(Window(), nullptr);
-    DrawBar(dc);
-}
-
-void SkinProgressBar::DrawBar(HDC dc)
+void SkinProgressBar::Paint(HDC dc)
 {
     if (!dc)
         return;
@@ -157,28 +95,23 @@ void SkinProgressBar::DrawBar(HDC dc)
     ::GetClientRect(Window(), &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
+    // The stripes are one copy from the strip: that needs no buffer.
     if (marquee && PaintStripes(dc, width, height))
         return;
 
+    // The whole bar, not only the paint area: the picture is small and GDI+
+    // then never sees a shifted viewport.
+    OffscreenDc offscreen(dc, client);
     GpGraphics* created = nullptr;
-    GdipCreateFromHDC(dc, &created);
+    GdipCreateFromHDC(offscreen.get(), &created);
     UniqueGpGraphics graphics(created);
     if (!graphics)
         return;
-
-    GpSolidFill* track = nullptr;
-    GdipCreateSolidFill(kTrackColour, &track);
-    UniqueGpBrush trackBrush(track);
-    GdipFillRectangle(graphics.get(), trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(width),
-                      static_cast<REAL>(height));
-
-    if (marquee) {
-        const int tileWidth = TileWidth();
-        ForEachStripeTile(Offset(), width, tileWidth, [&](int left) {
-            tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height}, true);
-        });
+    FillTrack(graphics.get(), width, height);
+    // Stripes without a strip to copy from (no tile width, no memory): the
+    // bare track.
+    if (marquee)
         return;
-    }
 
     PBRANGE range = {};
     ::SendMessageW(Window(), PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
@@ -216,14 +149,11 @@ bool SkinProgressBar::BuildStrip(int width, int height, int tileWidth)
     UniqueGpGraphics graphics(created);
     if (!graphics)
         return false;
-    // Drawn as the bar itself would draw it: the track, then the tiles.
-    GpSolidFill* track = nullptr;
-    GdipCreateSolidFill(kTrackColour, &track);
-    UniqueGpBrush trackBrush(track);
-    GdipFillRectangle(graphics.get(), trackBrush.get(), 0.0f, 0.0f, static_cast<REAL>(length),
-                      static_cast<REAL>(height));
-    for (int left = 0; left < length; left += tileWidth)
+    // The track, then whole tiles from the strip's left edge.
+    FillTrack(graphics.get(), length, height);
+    ForEachStripeTile(0, length, tileWidth, [&](int left) {
         tile.DrawTo(graphics.get(), RECT{left, 0, left + tileWidth, height}, true);
+    });
     stripWidth = width;
     stripHeight = height;
     return true;

@@ -1,17 +1,17 @@
 #pragma once
 // The dialog's progress bar painted by the program: a grey track with a blue
 // gradient fill while downloading, moving slanted stripes while installing.
-// The control keeps its own range and position. The stripes are drawn once
-// into a strip of whole tiles a tile wider than the bar; each tick copies the
-// bar's width out of it at the phase. At another DPI than 96 (the skinned
+// The control keeps its own range and position. It lives in a layered window
+// updated as a whole, which shows it through its composition: the one paint
+// is the print the composition asks for (WM_PRINT). The stripes are drawn
+// once into a strip of whole tiles a tile wider than the bar; each tick
+// copies the bar's width out of it at the phase. At another DPI than 96 (the skinned
 // window tells, ControlScaleMessage) the tile is its design width scaled,
 // and the stripes move as far in the design a tick, so as fast to the eye.
 
 #include "ui/MemoryCanvas.h"
 #include "ui/ScaledPicture.h"
 #include "ui/SubclassedControl.h"
-
-#include <atomic>
 
 class SkinProgressBar : public SubclassedControl {
 public:
@@ -25,9 +25,8 @@ public:
     explicit SkinProgressBar(UINT tileId = 217);
 
     // Turns the bar into the stripe look: PBS_MARQUEE, PBM_SETMARQUEE (TRUE,
-    // 30), timer 1 with interval 0, marquee. Timers only attach to windows of
-    // the calling thread, so from any other thread this is carried out on the
-    // bar's own thread (a synchronous message) before it returns.
+    // 30), timer 1 with interval 0, marquee. On the bar's own thread: timers
+    // only attach to windows of the calling thread.
     void SwitchToStripes();
 
     bool Marquee() const { return marquee; }
@@ -35,18 +34,12 @@ public:
     int Offset() const;
     int TileWidth() const;
 
-    // Paints the whole bar into dc.
-    void PaintBar(HDC dc);
-
 protected:
     MessageResult OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    void SwitchHere();
-    void BufferedPaint(HDC given);
-    // PaintBar without answering the pending paint.
-    void DrawBar(HDC dc);
-    bool InLayeredWindow() const;
+    // The whole bar into dc.
+    void Paint(HDC dc);
     void Tick();
     // The stripes copied from the strip; false when there is no strip to
     // copy from (no tile width, no memory).
@@ -59,8 +52,7 @@ private:
     int stripWidth = 0;
     int stripHeight = 0;
     // The stripe phase in design pixels.
-    std::atomic<int> offset{0};
-    std::atomic<bool> marquee{false};
+    int offset = 0;
+    bool marquee = false;
     UINT dpi = 96;
-    std::atomic<bool> switchAsked{false};
 };

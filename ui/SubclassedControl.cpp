@@ -15,8 +15,9 @@ bool SubclassedControl::Attach(HWND dialog, int itemId)
 
 SubclassedControl::~SubclassedControl()
 {
-    if (window && ::IsWindow(window))
-        window_hooks::Release(window, &HookProc);
+    HWND control = window;
+    if (control && ::IsWindow(control))
+        window_hooks::Release(control, &HookProc);
 }
 
 LRESULT CALLBACK SubclassedControl::HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -6,6 +6,8 @@
 
 #include "ui/MessageResult.h"
 
+#include <atomic>
+
 class SubclassedControl {
 public:
     SubclassedControl() = default;
@@ -23,5 +25,7 @@ protected:
 
 private:
     static LRESULT CALLBACK HookProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    HWND window = nullptr;
+    // Cleared on the control's thread at its WM_NCDESTROY while any thread
+    // may read it.
+    std::atomic<HWND> window{nullptr};
 };

@@ -1,5 +1,7 @@
 #include "ui/WindowHooks.h"
 
+#include "common/SrwLock.h"
+
 namespace window_hooks {
 namespace {
 
@@ -16,22 +18,6 @@ SRWLOCK lock = SRWLOCK_INIT;
 Entry* entries = nullptr;
 size_t count = 0;
 size_t capacity = 0;
-
-class Exclusive {
-public:
-    Exclusive() { ::AcquireSRWLockExclusive(&lock); }
-    ~Exclusive() { ::ReleaseSRWLockExclusive(&lock); }
-    Exclusive(const Exclusive&) = delete;
-    Exclusive& operator=(const Exclusive&) = delete;
-};
-
-class Shared {
-public:
-    Shared() { ::AcquireSRWLockShared(&lock); }
-    ~Shared() { ::ReleaseSRWLockShared(&lock); }
-    Shared(const Shared&) = delete;
-    Shared& operator=(const Shared&) = delete;
-};
 
 // Under the lock.
 Entry* Lookup(HWND window, WNDPROC hook)
@@ -68,7 +54,7 @@ bool Install(HWND window, WNDPROC hook, void* data)
 {
     if (!window || !hook)
         return false;
-    Exclusive guard;
+    const SrwExclusive guard(lock);
     if (Entry* existing = Lookup(window, hook)) {
         existing->value.data = data;
         return true;
@@ -87,7 +73,7 @@ bool Install(HWND window, WNDPROC hook, void* data)
 
 bool Find(HWND window, WNDPROC hook, Hook& found)
 {
-    Shared guard;
+    const SrwShared guard(lock);
     const Entry* entry = Lookup(window, hook);
     if (!entry)
         return false;
@@ -97,7 +83,7 @@ bool Find(HWND window, WNDPROC hook, Hook& found)
 
 void Release(HWND window, WNDPROC hook)
 {
-    Exclusive guard;
+    const SrwExclusive guard(lock);
     Entry* entry = Lookup(window, hook);
     if (!entry)
         return;
@@ -113,7 +99,7 @@ void Release(HWND window, WNDPROC hook)
 
 void Forget(HWND window, WNDPROC hook)
 {
-    Exclusive guard;
+    const SrwExclusive guard(lock);
     if (Entry* entry = Lookup(window, hook))
         Remove(entry);
 }

@@ -1,13 +1,14 @@
 // A temporary file that cannot take the final name: the message, the
-// statistics event (once per process, counted in nginx's log) and the
-// temporary file kept for the next call. Runs in a process of its own, since
-// the event is sent once per process.
+// statistics event the loader reports it with (once per process, counted in
+// nginx's log) and the temporary file kept for the next call. Runs in a
+// process of its own, since the event is sent once per process.
 
 #include <doctest.h>
 
 #include "net/DownloadEvents.h"
 #include "net/FileTimes.h"
 #include "net/HttpDownloader.h"
+#include "stats/StatsReporter.h"
 #include "tests/net/NetTestSupport.h"
 #include "tests/support/Process.h"
 #include "tests/support/ServerLog.h"
@@ -53,7 +54,8 @@ TEST_SUITE("rename")
         const std::wstring final = folder + L"ren.bin";
         const std::wstring temp = final + L".dul!";
         harness::ServerLog stats("nginx");
-        HttpDownloader downloader;
+        // Wired as the loader wires it.
+        HttpDownloader downloader(ReportRenameFailed);
 
         // The final path is a folder.
         REQUIRE(::CreateDirectoryW(final.c_str(), nullptr));

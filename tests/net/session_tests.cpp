@@ -6,7 +6,6 @@
 #include "net/FileTimes.h"
 #include "net/HttpDate.h"
 #include "net/HttpDownloader.h"
-#include "net/InternetHandle.h"
 #include "tests/net/NetTestSupport.h"
 #include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
@@ -26,16 +25,16 @@ namespace {
 // One answered request to the scripted server, direct.
 struct Answered {
     UniqueHInternet session;
-    InternetHandle connection;
-    InternetHandle request;
+    UniqueHInternet connection;
+    UniqueHInternet request;
 
     Answered(const wchar_t* verb, const std::wstring& object)
         : session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
           connection(::InternetConnectW(session.get(), L"127.0.0.1", static_cast<INTERNET_PORT>(harness::ScriptedPort()),
                                         nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0))
     {
-        request = InternetHandle(::HttpOpenRequestW(connection.get(), verb, object.c_str(), nullptr, nullptr, nullptr,
-                                                    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+        request = UniqueHInternet(::HttpOpenRequestW(connection.get(), verb, object.c_str(), nullptr, nullptr, nullptr,
+                                                     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
         REQUIRE(request);
         REQUIRE(::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0));
     }
@@ -62,19 +61,20 @@ std::string CapturePrint(const HttpDownloader& downloader)
 
 TEST_SUITE("session")
 {
-    TEST_CASE("InternetHandle closes once and reports the platform's answer")
+    TEST_CASE("the owner of a WinINet handle closes it once")
     {
-        InternetHandle empty;
+        UniqueHInternet empty;
         CHECK_FALSE(empty);
-        CHECK_FALSE(empty.Close());
 
-        InternetHandle session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+        UniqueHInternet session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
         REQUIRE(session);
-        InternetHandle moved(std::move(session));
+        UniqueHInternet moved(std::move(session));
         CHECK_FALSE(session);
-        CHECK(moved.Close());
+        HINTERNET handle = moved.get();
+        moved.reset();
         CHECK_FALSE(moved);
-        CHECK_FALSE(moved.Close());
+        // Already closed by its owner: the platform no longer knows it.
+        CHECK_FALSE(::InternetCloseHandle(handle));
     }
 
     TEST_CASE("FetchHeaders, FindHeader, QueryNumber and PrintHeaders on a real answer")

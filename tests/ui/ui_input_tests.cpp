@@ -1,9 +1,9 @@
-// Real pointer input on the harness's display: the glyph looks, clicks, and
-// dragging the window by its surface.
+// Real pointer input on the loader's window on the harness's display: the
+// glyph looks, clicks, and dragging the window by its surface.
 
 #include <doctest.h>
 
-#include "tests/ui/SkinTestDialog.h"
+#include "tests/ui/ScriptedLoaderDialog.h"
 #include "tests/ui/UiTestSupport.h"
 
 #include <atomic>
@@ -13,7 +13,7 @@ using namespace uitest;
 
 namespace {
 
-std::uint32_t FramePixel(SkinTestDialog& dialog, POINT client)
+std::uint32_t FramePixel(ScriptedLoaderDialog& dialog, POINT client)
 {
     SkinFrame frame;
     REQUIRE(dialog.BuildFrame(frame));
@@ -34,7 +34,7 @@ TEST_SUITE("input") {
 
 TEST_CASE("the close glyph darkens under the pointer, turns black when pressed, and a release on it clicks")
 {
-    SkinTestDialog dialog;
+    ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
     REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
     HWND window = dialog.Window();
@@ -71,6 +71,10 @@ TEST_CASE("the close glyph darkens under the pointer, turns black when pressed, 
     CHECK_FALSE(dialog.close.Pressed());
     CHECK(Count(dialog.commands, IDC_CLOSE_BUTTON) == 1);
     CHECK(dialog.moveRequests == 0); // a click on a control starts no move
+    // The loader's close only hides its window; shown again for the rest.
+    CHECK_FALSE(::IsWindowVisible(window));
+    ::ShowWindow(window, SW_SHOWNA);
+    PumpFor(100);
 
     // Pressed, dragged off and released outside: no click.
     MouseButton(true);
@@ -89,7 +93,7 @@ TEST_CASE("the close glyph darkens under the pointer, turns black when pressed, 
 
 TEST_CASE("the minimise glyph shows its hover look too")
 {
-    SkinTestDialog dialog;
+    ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
     REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
     HWND window = dialog.Window();
@@ -108,7 +112,7 @@ TEST_CASE("the minimise glyph shows its hover look too")
 
 TEST_CASE("a press on the surface drags the window; a press on a control does not")
 {
-    SkinTestDialog dialog;
+    ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
     REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
     HWND window = dialog.Window();

@@ -7,7 +7,7 @@
 #include "ui/CaptionDrawing.h"
 #include "ui/ControlLayout.h"
 #include "ui/DpiScale.h"
-#include "ui/FadeStep.h"
+#include "ui/FadeIn.h"
 #include "ui/ImageButton.h"
 #include "ui/NotificationReflection.h"
 #include "ui/ScaledPicture.h"
