@@ -400,6 +400,9 @@ bool HttpDownloader::WriteBody(HINTERNET get, const TransferPlan& transfer, Rece
     // version: cut it now, so that a killed process leaves a clean prefix.
     int count = transfer.first;
     bool writeFailed = _chsize(file, count) != 0 || _lseek(file, count, SEEK_SET) != count;
+    // The cut moves the file's time: the version's goes back before the wait
+    // for the first bytes, so that a kill there keeps what is on disk.
+    StampOpenFileTimes(file, received.time);
     bool readFailed = false;
     std::unique_ptr<char[]> buffer(new char[kChunkBytes]);
     while (!writeFailed) {
