@@ -206,7 +206,7 @@ int HttpDownloader::Open(const std::wstring& url, Place& place)
         return UnsupportedScheme;
     }
     UniqueHInternet connection(::InternetConnectW(session_.get(), parts.host, static_cast<INTERNET_PORT>(parts.port),
-                                                 parts.user, parts.password, parts.service, 0, 0));
+                                                  parts.user, parts.password, parts.service, 0, 0));
     if (!connection) {
         Say(L"InternetConnect() failed");
         return Failed;

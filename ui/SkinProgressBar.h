@@ -5,9 +5,10 @@
 // updated as a whole, which shows it through its composition: the one paint
 // is the print the composition asks for (WM_PRINT). The stripes are drawn
 // once into a strip of whole tiles a tile wider than the bar; each tick
-// copies the bar's width out of it at the phase. At another DPI than 96 (the skinned
-// window tells, ControlScaleMessage) the tile is its design width scaled,
-// and the stripes move as far in the design a tick, so as fast to the eye.
+// copies the bar's width out of it at the phase. At another DPI than 96
+// (the skinned window tells, ControlScaleMessage) the tile is its design
+// width scaled, and the stripes move as far in the design a tick, so as fast
+// to the eye.
 
 #include "ui/MemoryCanvas.h"
 #include "ui/ScaledPicture.h"
