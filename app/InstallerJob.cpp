@@ -31,7 +31,7 @@ void OpenInBrowser(const wchar_t* url)
 
 InstallerJob::InstallerJob(const PublisherKeyPin& pin)
     : publisherPin(pin),
-      installerUrl(std::wstring(L"http://") + KOVRA_DOWNLOAD_HOST + L"/KovraInstallerD1.exe"),
+      installerUrl(WideString(L"http://") + KOVRA_DOWNLOAD_HOST + L"/KovraInstallerD1.exe"),
       targetPath(ChooseTargetPath(GetTempDirectory(), GetOwnPath())),
       downloader(ReportRenameFailed)
 {

@@ -6,9 +6,8 @@
 
 #include "app/LoaderJob.h"
 #include "app/PublisherKeyPin.h"
+#include "common/WideString.h"
 #include "net/HttpDownloader.h"
-
-#include <string>
 
 class InstallerJob : public LoaderJob {
 public:
@@ -34,8 +33,8 @@ private:
     int SecondPass();
 
     const PublisherKeyPin publisherPin;
-    const std::wstring installerUrl;
-    const std::wstring targetPath;
+    const WideString installerUrl;
+    const WideString targetPath;
     HttpDownloader downloader;
     JobDisplay* display = nullptr;
     uint32_t totalBytes = 0;

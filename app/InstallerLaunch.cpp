@@ -16,7 +16,7 @@ const DWORD kHoldRetryMs = 100;
 // now until the installer has started nobody can write, rename or delete it,
 // so what is checked is what runs. Something that still has it open for
 // writing (a scanner looking at the fresh file) is waited for a little.
-UniqueFileHandle HoldInstaller(const std::wstring& path, DWORD& error)
+UniqueFileHandle HoldInstaller(const WideString& path, DWORD& error)
 {
     for (int attempt = 1;; ++attempt) {
         UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -41,7 +41,7 @@ void WaitInApartment(HANDLE handle)
 
 } // namespace
 
-int LaunchInstaller(const std::wstring& path, const PublisherKeyPin& pin)
+int LaunchInstaller(const WideString& path, const PublisherKeyPin& pin)
 {
     DWORD holdError = ERROR_SUCCESS;
     UniqueFileHandle held = HoldInstaller(path, holdError);
@@ -58,7 +58,7 @@ int LaunchInstaller(const std::wstring& path, const PublisherKeyPin& pin)
         }
     }
 
-    const std::wstring directory = GetDirectoryPart(path);
+    const WideString directory = GetDirectoryPart(path);
     SHELLEXECUTEINFOW launch{};
     launch.cbSize = sizeof launch;
     // No error box of the shell's: nobody may be there to close it, and the

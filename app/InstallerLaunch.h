@@ -4,9 +4,8 @@
 // for and deleted.
 
 #include "app/PublisherKeyPin.h"
-
-#include <string>
+#include "common/WideString.h"
 
 // The installer's exit code, or the error code of why it did not run (the
 // file could not be held, its signature failed, the shell refused it).
-int LaunchInstaller(const std::wstring& path, const PublisherKeyPin& pin);
+int LaunchInstaller(const WideString& path, const PublisherKeyPin& pin);

@@ -11,14 +11,14 @@ namespace {
 // verification that succeeded.
 bool SignerKeySha256(HANDLE state, uint8_t (&keySha256)[32])
 {
-    CRYPT_PROVIDER_DATA* provider = ::WTHelperProvDataFromStateData(state);
-    CRYPT_PROVIDER_SGNR* signer = provider ? ::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_DATA* provider = WinTrustDll::WTHelperProvDataFromStateData(state);
+    CRYPT_PROVIDER_SGNR* signer = provider ? WinTrustDll::WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
     // Element 0 of the signer's chain is its own certificate.
-    CRYPT_PROVIDER_CERT* certificate = signer ? ::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
+    CRYPT_PROVIDER_CERT* certificate = signer ? WinTrustDll::WTHelperGetProvCertFromChain(signer, 0) : nullptr;
     if (!certificate || !certificate->pCert || !certificate->pCert->pCertInfo)
         return false;
     DWORD size = sizeof keySha256;
-    return ::CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING,
+    return Crypt32Dll::CryptHashPublicKeyInfo(0, CALG_SHA_256, 0, X509_ASN_ENCODING,
                                     &certificate->pCert->pCertInfo->SubjectPublicKeyInfo, keySha256, &size) &&
            size == sizeof keySha256;
 }

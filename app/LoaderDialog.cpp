@@ -2,6 +2,7 @@
 
 #include "app/ProgressText.h"
 #include "common/ComApartment.h"
+#include "common/WinInetDll.h"
 #include "ui/ControlLayout.h"
 
 #include <commctrl.h>
@@ -164,7 +165,7 @@ bool LoaderDialog::AskForProxyCredentials(HINTERNET request)
     // made on its owner's thread, whose loop then runs the prompt's. The
     // request waits here meanwhile, so only that thread uses it.
     auto prompt = [this, request, &answer] {
-        answer = ::InternetErrorDlg(Window(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
+        answer = WinInetDll::InternetErrorDlg(Window(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
                                     FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA |
                                         FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
                                     nullptr);

@@ -6,6 +6,8 @@
 #include "app/LoaderDialog.h"
 #include "app/SystemDllSearch.h"
 #include "stats/StatsReporter.h"
+#include "stats/StatsSender.h"
+#include "ui/ComCtl32Dll.h"
 #include "ui/GdiPlusSession.h"
 
 #include <commctrl.h>
@@ -30,11 +32,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     // The template's progress bar is a common control of version 6.
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    ComCtl32Dll::InitCommonControlsEx(&controls);
 
     int result;
     {
         GdiPlusSession gdiplus;
+        // Queued: the window does not wait for its answer.
         ReportRun();
         LoaderDialog dialog(std::make_unique<InstallerJob>(ParsePublisherKeyPin(KOVRA_PUBLISHER_KEY_SHA256)));
         HWND owner = ::GetActiveWindow();
@@ -50,5 +53,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
             result = dialog.WaitForJob();
         }
     }
+    // The window is gone; the events still queued get one statistics
+    // time-out in all, then whatever is left ends with the process.
+    FinishStatsEvents();
     return result;
 }

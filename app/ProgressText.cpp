@@ -20,7 +20,7 @@ int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition)
     return static_cast<int>(percent);
 }
 
-std::wstring ProgressWindowText(int percent)
+WideString ProgressWindowText(int percent)
 {
     return L"\x0417\x0430\x0433\x0440\x0443\x0437\x043A\x0430 \x0431\x0440\x0430\x0443\x0437\x0435\x0440\x0430 "
            L"\x041A\x043E\x0432\x0440\x0430 - " +

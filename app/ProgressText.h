@@ -1,8 +1,9 @@
 #pragma once
 // The download percentage shown in the bar and the window text.
 
+#include "common/WideString.h"
+
 #include <cstdint>
-#include <string>
 
 // The downloader's total of -1, read as unsigned: no total was announced.
 inline constexpr uint32_t kUnknownTotal = 0xFFFFFFFFu;
@@ -16,4 +17,4 @@ int ProgressPercent(uint32_t doneBytes, uint32_t totalBytes, int barPosition);
 inline bool IsShownPercent(int percent) { return percent > 2; }
 
 // "Загрузка браузера Ковра - 42%"
-std::wstring ProgressWindowText(int percent);
+WideString ProgressWindowText(int percent);

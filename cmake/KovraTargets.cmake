@@ -10,10 +10,12 @@ if(CMAKE_BUILD_TYPE STREQUAL "Release")
   set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG")
   # The loader is optimised across files at its link (14 KB smaller). The
   # objects also carry ordinary code, which the other programs link as
-  # usual: GCC 12's link-time optimiser fails on doctest.
+  # usual: GCC 12's link-time optimiser fails on doctest. In one partition:
+  # GCC 12 stops with an internal error when it splits the program's string
+  # members between two.
   add_compile_options(-flto -ffat-lto-objects)
   add_link_options(-fno-lto)
-  set(KOVRA_LINK_TIME_OPTIMISATION -flto -Os)
+  set(KOVRA_LINK_TIME_OPTIMISATION -flto -flto-partition=one -Os)
 endif()
 
 function(kovra_warnings target)
@@ -21,10 +23,20 @@ function(kovra_warnings target)
     $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra>)
 endfunction()
 
+# The program's own code is built without exceptions (app/LibraryThrows.cpp
+# says what a failure does instead); the tests' code keeps them. On 32-bit
+# Windows only that unwinder reads unwind tables, so the code has none;
+# 64-bit Windows itself unwinds through them.
+set(KOVRA_PROGRAM_OPTIONS $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions>)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(APPEND KOVRA_PROGRAM_OPTIONS $<$<COMPILE_LANGUAGE:CXX>:-fno-asynchronous-unwind-tables>)
+endif()
+
 # A static library of the program with the project's settings.
 function(kovra_library name)
   add_library(${name} STATIC ${ARGN})
   kovra_warnings(${name})
+  target_compile_options(${name} PRIVATE ${KOVRA_PROGRAM_OPTIONS})
   target_link_libraries(${name} PUBLIC kovra_common)
 endfunction()
 

@@ -8,14 +8,9 @@
 #   (tools/release.sh); by default $SOURCE_DATE_EPOCH at configure, or 0.
 # - The link-time optimiser's sections in the objects were named after a
 #   random number drawn per compile: each object seeds it with its own name.
-# - The import tables' layout, and with it every call through them: ld
-#   orders import sections of one name by the paths of their libraries, so
-#   the delay-import libraries of a build folder under /tmp came before the
-#   system's (/usr/...) and those of one under /work after them. They are
-#   found by a path relative to the link's folder (cmake/DelayLoad.cmake).
-# - The delay-import libraries' member and symbol names, which dlltool makes
-#   from the output path, carried the build folder: they are made from the
-#   bare file name (cmake/DelayLoad.cmake).
+# - The import tables' layout once depended on the build folder, through
+#   the delay-import libraries made in it: the program has none now (the
+#   DLLs it does not link at start are bound at run time).
 # - The file names the objects keep for the link-time optimiser (and for
 #   __FILE__) are written relative to the source and build folders. GCC 12
 #   still records the folder each object was compiled in, so objects of two

@@ -3,9 +3,9 @@
 // with a printf engine of its own (about 25 KB of the exe) that the program
 // would carry for three numbers.
 
-#include <string>
+#include "common/WideString.h"
 
-inline std::wstring DecimalText(int value)
+inline WideString DecimalText(int value)
 {
     wchar_t digits[12];
     wchar_t* const end = digits + 12;
@@ -18,5 +18,5 @@ inline std::wstring DecimalText(int value)
     } while (magnitude != 0);
     if (value < 0)
         *--first = L'-';
-    return std::wstring(first, end);
+    return WideString(first, end);
 }

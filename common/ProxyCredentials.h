@@ -2,7 +2,8 @@
 // The proxy's user name and password as the user typed them and the proxy
 // took them, kept for the rest of the run. WinINet keeps typed credentials
 // with the session they were typed for; the statistics open a session of
-// their own for every request, so every request presents them itself.
+// their own for every request, so every request presents them itself, and
+// an event the proxy refused waits for them.
 
 #include "common/SrwLock.h"
 #include "common/UniqueInternetHandle.h"
@@ -19,11 +20,13 @@ const DWORD kPasswordChars = 257;
 
 struct Store {
     SRWLOCK lock;
+    // Signalled when the proxy has taken what the user typed.
+    CONDITION_VARIABLE remembered;
     wchar_t user[kUserChars];
     wchar_t password[kPasswordChars];
 };
 
-inline Store store = {SRWLOCK_INIT, {}, {}};
+inline Store store = {SRWLOCK_INIT, CONDITION_VARIABLE_INIT, {}, {}};
 
 } // namespace proxy_credentials
 
@@ -33,11 +36,27 @@ inline void RememberProxyCredentials(HINTERNET request)
     using namespace proxy_credentials;
     const SrwExclusive held(store.lock);
     DWORD bytes = sizeof store.user;
-    if (!::InternetQueryOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user, &bytes))
+    if (!WinInetDll::InternetQueryOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user, &bytes))
         store.user[0] = L'\0';
     bytes = sizeof store.password;
-    if (!::InternetQueryOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password, &bytes))
+    if (!WinInetDll::InternetQueryOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password, &bytes))
         store.password[0] = L'\0';
+    // May be called with the lock held.
+    if (store.user[0])
+        ::WakeAllConditionVariable(&store.remembered);
+}
+
+// Waits until the proxy has taken credentials the user typed (for the
+// download: nothing else asks), however long that takes; at once when it has.
+inline void WaitForProxyCredentials()
+{
+    using namespace proxy_credentials;
+    const SrwShared held(store.lock);
+    // Releases the shared hold while it sleeps, and takes it again shared
+    // (the mode flag must match how the lock is held) before it returns,
+    // also when woken for nothing: the loop looks again.
+    while (!store.user[0])
+        ::SleepConditionVariableSRW(&store.remembered, &store.lock, INFINITE, CONDITION_VARIABLE_LOCKMODE_SHARED);
 }
 
 // Gives request what the proxy took earlier in the run, if anything; WinINet
@@ -49,8 +68,8 @@ inline void PresentProxyCredentials(HINTERNET request)
     if (!store.user[0])
         return;
     // String options take their length in characters.
-    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user,
+    WinInetDll::InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME, store.user,
                          static_cast<DWORD>(std::wcslen(store.user)));
-    ::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password,
+    WinInetDll::InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD, store.password,
                          static_cast<DWORD>(std::wcslen(store.password)));
 }

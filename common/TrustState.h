@@ -3,9 +3,7 @@
 // the signers and their chains). It is released by a second call with the
 // same action and data, so the owner keeps both: neither can be forgotten.
 
-#include <windows.h>
-
-#include <wintrust.h>
+#include "common/WinTrustDll.h"
 
 class TrustState {
 public:
@@ -14,12 +12,12 @@ public:
     TrustState(const GUID& action, WINTRUST_DATA& data) noexcept : action_(action), data_(data)
     {
         data_.dwStateAction = WTD_STATEACTION_VERIFY;
-        result_ = ::WinVerifyTrust(NoInteractiveUser(), &action_, &data_);
+        result_ = WinTrustDll::WinVerifyTrust(NoInteractiveUser(), &action_, &data_);
     }
     ~TrustState()
     {
         data_.dwStateAction = WTD_STATEACTION_CLOSE;
-        ::WinVerifyTrust(NoInteractiveUser(), &action_, &data_);
+        WinTrustDll::WinVerifyTrust(NoInteractiveUser(), &action_, &data_);
     }
     TrustState(const TrustState&) = delete;
     TrustState& operator=(const TrustState&) = delete;

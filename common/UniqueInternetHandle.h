@@ -3,10 +3,10 @@
 
 #include "common/UniqueHandle.h"
 
-#include <wininet.h>
+#include "common/WinInetDll.h"
 
 namespace handle_close {
-inline void Internet(HINTERNET h) { ::InternetCloseHandle(h); }
+inline void Internet(HINTERNET h) { WinInetDll::InternetCloseHandle(h); }
 } // namespace handle_close
 
 using UniqueHInternet = UniqueHandle<NullNoneTraits<HINTERNET, handle_close::Internet>>;

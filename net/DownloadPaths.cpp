@@ -2,20 +2,22 @@
 
 #include <cwchar>
 
-std::wstring MakeObjectName(const UrlParts& parts)
+WideString MakeObjectName(const UrlParts& parts)
 {
-    return std::wstring(parts.path) + parts.query;
+    // A request line has a path before its query ("h?x=1" asks for "/?x=1").
+    const wchar_t* path = parts.path[0] || !parts.query[0] ? parts.path : L"/";
+    return WideString(path) + parts.query;
 }
 
-bool FileNameFromUrlPath(const wchar_t* path, std::wstring* name)
+bool FileNameFromUrlPath(const wchar_t* path, WideString* name)
 {
     name->clear();
     const wchar_t* slash = std::wcsrchr(path, L'/');
     if (!slash)
         return true;
-    std::wstring found = slash + 1;
+    WideString found = slash + 1;
     const size_t question = found.find(L'?');
-    if (question != std::wstring::npos)
+    if (question != WideString::npos)
         found.erase(question);
     if (found.size() >= kFileNameCapacity)
         return false;
@@ -23,16 +25,16 @@ bool FileNameFromUrlPath(const wchar_t* path, std::wstring* name)
     return true;
 }
 
-bool MakeDownloadPaths(const wchar_t* target, const std::wstring& fileName, std::wstring* finalPath,
-                       std::wstring* tempPath)
+bool MakeDownloadPaths(const wchar_t* target, const WideString& fileName, WideString* finalPath,
+                       WideString* tempPath)
 {
-    std::wstring path = (target && *target) ? target : L"./";
+    WideString path = (target && *target) ? target : L"./";
     for (wchar_t& c : path)
         if (c == L'/')
             c = L'\\';
     if (path.back() == L'\\')
         path += fileName;
-    const std::wstring temp = path + kTempSuffix;
+    const WideString temp = path + kTempSuffix;
     if (path.back() == L'\\' || temp.size() >= kDownloadPathCapacity)
         return false;
     *finalPath = path;

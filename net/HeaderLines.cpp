@@ -5,9 +5,9 @@
 #include <climits>
 #include <cwchar>
 
-std::vector<std::wstring> SplitRawHeaders(const wchar_t* block, size_t length)
+std::vector<WideString> SplitRawHeaders(const wchar_t* block, size_t length)
 {
-    std::vector<std::wstring> lines;
+    std::vector<WideString> lines;
     size_t start = 0;
     while (start < length && block[start] != L'\0') {
         size_t end = start;
@@ -19,9 +19,9 @@ std::vector<std::wstring> SplitRawHeaders(const wchar_t* block, size_t length)
     return lines;
 }
 
-const wchar_t* FindHeaderIn(const std::vector<std::wstring>& lines, const wchar_t* prefix)
+const wchar_t* FindHeaderIn(const std::vector<WideString>& lines, const wchar_t* prefix)
 {
-    for (const std::wstring& line : lines)
+    for (const WideString& line : lines)
         if (StartsWithNoCase(line.c_str(), prefix))
             return line.c_str() + std::wcslen(prefix);
     return L"";
@@ -64,6 +64,18 @@ int ParseUnsatisfiedRange(const wchar_t* value)
 
 bool IsTextContentType(const wchar_t* value)
 {
-    const std::wstring kept(value, std::wcslen(value) < kContentTypeCapacity ? std::wcslen(value) : kContentTypeCapacity - 1);
-    return kept.find(L"text/html") != std::wstring::npos || kept.find(L"text/plain") != std::wstring::npos;
+    const WideString kept(value, std::wcslen(value) < kContentTypeCapacity ? std::wcslen(value) : kContentTypeCapacity - 1);
+    return kept.find(L"text/html") != WideString::npos || kept.find(L"text/plain") != WideString::npos;
+}
+
+WideString StrongEntityTag(const wchar_t* value)
+{
+    const size_t length = std::wcslen(value);
+    if (length < 2 || length >= kEntityTagCapacity || value[0] != L'"' || value[length - 1] != L'"')
+        return WideString();
+    // Nothing that could end the header line or the tag early.
+    for (size_t i = 1; i + 1 < length; ++i)
+        if (value[i] < 0x21 || value[i] > 0x7E || value[i] == L'"')
+            return WideString();
+    return WideString(value, length);
 }

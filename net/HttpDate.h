@@ -9,7 +9,14 @@
 // forms (hyphenated date, year last) and anything outside the years 1970 to
 // 3000 give kInvalidTime.
 
+#include "common/WideString.h"
+
 const long long kInvalidTime = -1;
 const long long kNoFileTime = 0;
 
 long long ParseHttpDate(const wchar_t* text);
+
+// The server form of a time value as ParseHttpDate gives it, so that
+// ParseHttpDate reads it back as the same value: "Wed, 21 Oct 2015 07:28:00
+// GMT". Empty for kInvalidTime, kNoFileTime and times past 3000.
+WideString FormatHttpDate(long long time);

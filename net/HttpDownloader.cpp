@@ -16,7 +16,7 @@ const size_t kHeaderBufferChars = HttpDownloader::kHeaderBufferBytes / sizeof(wc
 void SetNumberOption(HINTERNET handle, DWORD option, DWORD value)
 {
     // A refused option is not fatal: the defaults still work.
-    ::InternetSetOptionW(handle, option, &value, sizeof value);
+    WinInetDll::InternetSetOptionW(handle, option, &value, sizeof value);
 }
 
 // A zero-filled buffer with one spare terminator after the platform's share.
@@ -39,7 +39,7 @@ const NamedHeader kReadHeaders[] = {{HTTP_QUERY_CONTENT_TYPE, L"Content-Type"},
 
 HttpDownloader::HttpDownloader(void (*renameFailed)())
     : renameFailed_(renameFailed),
-      session_(::InternetOpenW(L"KovraLoader", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))
+      session_(WinInetDll::InternetOpenW(L"KovraLoader", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0))
 {
     if (!session_)
         return;
@@ -48,7 +48,7 @@ HttpDownloader::HttpDownloader(void (*renameFailed)())
     SetNumberOption(session_.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kTimeoutMs);
     SetNumberOption(session_.get(), INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
     INTERNET_CONNECTED_INFO online = {INTERNET_STATE_CONNECTED, 0};
-    ::InternetSetOptionW(session_.get(), INTERNET_OPTION_CONNECTED_STATE, &online, sizeof online);
+    WinInetDll::InternetSetOptionW(session_.get(), INTERNET_OPTION_CONNECTED_STATE, &online, sizeof online);
 }
 
 HttpDownloader::~HttpDownloader() = default;
@@ -61,7 +61,7 @@ void HttpDownloader::FetchHeaders(HINTERNET request)
         return;
     DWORD bytes = kHeaderBufferBytes;
     DWORD index = 0;
-    if (::HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, block.get(), &bytes, &index)) {
+    if (WinInetDll::HttpQueryInfoW(request, HTTP_QUERY_RAW_HEADERS, block.get(), &bytes, &index)) {
         headers_ = SplitRawHeaders(block.get(), kHeaderBufferChars);
         return;
     }
@@ -72,8 +72,8 @@ void HttpDownloader::FetchHeaders(HINTERNET request)
         std::fill(block.get(), block.get() + kHeaderBufferChars + 1, L'\0');
         bytes = kHeaderBufferBytes;
         index = 0;
-        if (::HttpQueryInfoW(request, header.infoLevel, block.get(), &bytes, &index))
-            headers_.push_back(std::wstring(header.name) + L": " + block.get());
+        if (WinInetDll::HttpQueryInfoW(request, header.infoLevel, block.get(), &bytes, &index))
+            headers_.push_back(WideString(header.name) + L": " + block.get());
     }
 }
 
@@ -84,7 +84,7 @@ const wchar_t* HttpDownloader::FindHeader(const wchar_t* prefix) const
 
 void HttpDownloader::PrintHeaders() const
 {
-    for (const std::wstring& line : headers_) {
+    for (const WideString& line : headers_) {
         const int size = ::WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
                                                nullptr, nullptr);
         // Bytes, not a std::string: that class would be the only user of its
@@ -104,7 +104,7 @@ int HttpDownloader::QueryNumber(HINTERNET request, DWORD infoLevel) const
         return 0;
     DWORD bytes = kHeaderBufferBytes;
     DWORD index = 0;
-    if (!::HttpQueryInfoW(request, infoLevel, value.get(), &bytes, &index))
+    if (!WinInetDll::HttpQueryInfoW(request, infoLevel, value.get(), &bytes, &index))
         return 0;
     return ParseSignedDecimal(value.get());
 }

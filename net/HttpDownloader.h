@@ -1,15 +1,18 @@
 #pragma once
 // One WinINet session with the loader's user agent and time-outs, the header
 // lines of the last response it read, and the resumable download built on
-// them. One call at a time; the object must outlive a running download.
+// them. One call at a time; the object must outlive a running download. One
+// object serves the attempts of one run: what it learnt of a partial file
+// that the disk cannot keep (an ETag) serves its later calls.
 
 #include "common/UniqueHandle.h"
 #include "common/UniqueInternetHandle.h"
+#include "common/WideString.h"
 #include "net/DownloadEvents.h"
 
-#include <string>
 #include <vector>
 
+struct GetFacts;
 struct HeadFacts;
 struct TransferPlan;
 
@@ -54,14 +57,23 @@ private:
     struct FileFacts;
     struct Files;
     struct Received;
-    int Open(const std::wstring& url, Place& place);
+    int Open(const WideString& url, Place& place);
     int Follow(const wchar_t* location, int hops, Place& place);
-    int Request(const wchar_t* verb, const std::wstring& headers, Place& place, UniqueHInternet& request, int& status);
-    bool SendRequest(HINTERNET request, const std::wstring& headers);
+    int Request(const wchar_t* verb, const WideString& headers, Place& place, UniqueHInternet& request, int& status);
+    bool SendRequest(HINTERNET request, const WideString& headers);
     int Probe(Place& place, FileFacts& facts);
-    int Announce(const Place& place, const FileFacts& facts, const wchar_t* target, Files& files);
+    int ProbeByGet(Place& place, const wchar_t* target);
+    int Announce(const WideString& url, const FileFacts& facts, const wchar_t* target, Files& files);
+    bool PlaceFiles(const WideString& url, const wchar_t* target, Files& files) const;
+    int AlreadyThere(const Files& files, bool text);
+    int RecallKeptVersion(const WideString& tempPath, FileFacts& facts) const;
+    void RecallTag(const WideString& tempPath, HeadFacts& head) const;
+    void KeepTag(const WideString& tempPath, const WideString& tag);
     bool PlanTemporaryFile(Files& files, const HeadFacts& head);
+    bool OpenTemporaryFile(const WideString& path, bool create);
     bool Receive(Place& place, const FileFacts& facts, int offset, Received& received);
+    bool SendGet(Place& place, const FileFacts& facts, int offset, UniqueHInternet& get, GetFacts& answer);
+    bool Continue(HINTERNET get, const TransferPlan& transfer, const GetFacts& answer, Received& received);
     bool WriteBody(HINTERNET get, const TransferPlan& transfer, Received& received);
     int FinishAndRename(const Files& files, bool text, Received received);
     bool Tell(int event, const void* data) const;
@@ -71,6 +83,15 @@ private:
     DownloadProgressCallback callback_ = nullptr;
     void* context_ = nullptr;
     UniqueHInternet session_;
-    std::vector<std::wstring> headers_;
+    std::vector<WideString> headers_;
     UniqueCrtFile tempFile_;
+    // Bytes left in a temporary file by an earlier call whose version only a
+    // strong ETag names: the disk keeps no tag, so this object keeps it for
+    // the calls of its run, with the time it left on the file.
+    struct KeptTag {
+        WideString tempPath;
+        WideString tag;
+        long long tempTime = 0;
+    };
+    KeptTag kept_;
 };

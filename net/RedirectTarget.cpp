@@ -17,10 +17,10 @@ bool IsSchemeChar(wchar_t c, bool first)
     return alpha || (c >= L'0' && c <= L'9') || c == L'+' || c == L'-' || c == L'.';
 }
 
-bool HasScheme(const std::wstring& reference)
+bool HasScheme(const WideString& reference)
 {
     const size_t end = reference.find(L"://");
-    if (end == std::wstring::npos || end == 0)
+    if (end == WideString::npos || end == 0)
         return false;
     for (size_t i = 0; i < end; ++i)
         if (!IsSchemeChar(reference[i], i == 0))
@@ -39,15 +39,14 @@ int DefaultPort(const wchar_t* scheme)
     return 0;
 }
 
-// The answering server's part of a URL, for a reference that names none.
-// ParseUrl ends the user info at the first "@" anywhere, so the separator is
-// written whenever an "@" follows in the host or the rest, even with no user.
-std::wstring Origin(const UrlParts& base, const std::wstring& rest)
+// The answering server's part of a URL, for a reference that names none. A
+// host with an "@" (from "http://@a@b/") keeps a user-info separator before
+// it, however empty, so that splitting the URL again finds the same host.
+WideString Origin(const UrlParts& base)
 {
-    std::wstring origin = base.scheme;
+    WideString origin = base.scheme;
     origin += L"://";
-    const bool atFollows = std::wcschr(base.host, L'@') || rest.find(L'@') != std::wstring::npos;
-    if (base.user[0] || base.password[0] || atFollows) {
+    if (base.user[0] || base.password[0] || std::wcschr(base.host, L'@')) {
         origin += base.user;
         if (base.password[0]) {
             origin += L':';
@@ -66,27 +65,11 @@ std::wstring Origin(const UrlParts& base, const std::wstring& rest)
     return origin;
 }
 
-// An "@" in a reference without a server is part of its path or query, but
-// ParseUrl would take the text before it for a user name and the text after
-// it for the host: "/login?next=a@b" would lead to host b. Servers read
-// "%40" as the same character.
-std::wstring EscapedAt(const std::wstring& reference)
-{
-    std::wstring escaped;
-    for (wchar_t c : reference) {
-        if (c == L'@')
-            escaped += L"%40";
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
 } // namespace
 
-std::wstring ResolveLocation(const wchar_t* base, const wchar_t* location)
+WideString ResolveLocation(const wchar_t* base, const wchar_t* location)
 {
-    std::wstring reference = location ? location : L"";
+    WideString reference = location ? location : L"";
     size_t first = 0, last = reference.size();
     while (first < last && IsSpace(reference[first]))
         ++first;
@@ -101,23 +84,22 @@ std::wstring ResolveLocation(const wchar_t* base, const wchar_t* location)
         return reference;
 
     if (reference.compare(0, 2, L"//") == 0)
-        return std::wstring(parts.scheme) + L":" + reference;
-    const std::wstring relative = EscapedAt(reference);
-    const std::wstring path = parts.path[0] ? parts.path : L"/";
-    std::wstring rest;
-    switch (relative[0]) {
+        return WideString(parts.scheme) + L":" + reference;
+    const WideString path = parts.path[0] ? parts.path : L"/";
+    WideString rest;
+    switch (reference[0]) {
     case L'/':
-        rest = relative;
+        rest = reference;
         break;
     case L'?':
-        rest = path + relative;
+        rest = path + reference;
         break;
     case L'#':
-        rest = path + parts.query + relative;
+        rest = path + parts.query + reference;
         break;
     default:
-        rest = path.substr(0, path.rfind(L'/') + 1) + relative;
+        rest = path.substr(0, path.rfind(L'/') + 1) + reference;
         break;
     }
-    return Origin(parts, rest) + rest;
+    return Origin(parts) + rest;
 }

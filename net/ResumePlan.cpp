@@ -47,19 +47,36 @@ bool IsConsistent(const ContentRange& range, int contentLength)
     return contentLength <= 0 || length == contentLength;
 }
 
+// Whether an answer is of the version expected. The tag decides where it
+// alone names the version, the times where both sides give one; an answer
+// that names no version is taken at the HEAD's word, never at a file's.
+bool SameVersion(const HeadFacts& head, const GetFacts& get)
+{
+    if (!head.tag.empty() && !get.tag.empty())
+        return get.tag == head.tag;
+    if (head.tag.empty() && head.time != kInvalidTime && get.time != kInvalidTime)
+        return get.time == head.time;
+    return head.fromServer || (head.time == kInvalidTime && head.tag.empty());
+}
+
 } // namespace
 
 TransferPlan PlanTransfer(const HeadFacts& head, int offset, const GetFacts& get)
 {
     TransferPlan plan;
-    const bool sameVersion = get.time == kInvalidTime || head.time == kInvalidTime || get.time == head.time;
-    plan.time = get.time != kInvalidTime ? get.time : head.time;
+    const bool sameVersion = SameVersion(head, get);
+    // The stamp of what is written: an answer of another version that names
+    // none leaves the bytes unstamped, never stamped as the old version.
+    plan.time = get.time != kInvalidTime ? get.time : sameVersion ? head.time : kInvalidTime;
     if (get.status == 416) {
         // Asked for what lies past the end, and the end is exactly where the
         // file stops: an earlier run received every byte (no total told it).
+        // A file's version that the answer cannot place is not continued.
         const bool whole = offset > 0 && get.unsatisfiedTotal == offset && sameVersion &&
                            (head.total == kUnknownTotal || head.total == offset);
-        plan.start = whole ? TransferStart::Complete : TransferStart::BadRange;
+        plan.start = whole                             ? TransferStart::Complete
+                     : sameVersion && head.fromServer ? TransferStart::BadRange
+                                                       : TransferStart::VersionMoved;
         plan.first = whole ? offset : 0;
         plan.total = whole ? offset : kUnknownTotal;
         return plan;

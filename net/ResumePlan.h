@@ -11,6 +11,11 @@
 // there is nothing to check a partial file against: it starts over. Without
 // a total the time alone vouches for it, and only a body that ends cleanly
 // (or the server's own count of bytes) says when the file is whole.
+//
+// A server that gives no Last-Modified may name its version by a strong
+// ETag. The disk cannot keep a tag, so the downloader remembers it for the
+// calls of one run, with the time the file had when it was left: that time
+// then stands for the version's, and the GET's If-Range carries the tag.
 
 #include "net/HeaderLines.h"
 
@@ -34,10 +39,15 @@ struct TempPlan {
 // tempTime is kNoFileTime when there is no temporary file.
 TempPlan PlanTempFile(long long tempTime, long long tempSize, long long serverTime, int total);
 
-// What the HEAD answer said about the file.
+// What the download expects of the file before the GET: what the HEAD said,
+// or, when the HEAD was refused, what the bytes on disk are of.
 struct HeadFacts {
     long long time = -1;     // Last-Modified, or kInvalidTime
     int total = kUnknownTotal;
+    WideString tag;        // the strong ETag when it alone names the version
+    // false: the version is the one of the file on disk, which only an
+    // answer that names it can confirm.
+    bool fromServer = true;
 };
 
 // The parts of a 2xx answer to the ranged GET that matter.
@@ -47,6 +57,7 @@ struct GetFacts {
     int contentLength = 0;   // 0 when none
     ContentRange range;      // from "Content-Range: bytes "
     int unsatisfiedTotal = -1; // of a 416: the size in "bytes */<size>", or -1
+    WideString tag;          // its strong ETag, or empty
 };
 
 enum class TransferStart {
@@ -54,8 +65,11 @@ enum class TransferStart {
     Complete,     // a 416 that names the size already on disk: nothing to write
     BadRange,     // a 206 past the offset or past the file's end, without
                   // Content-Range past 0, or whose range contradicts itself
-                  // or the body's length
-    VersionMoved, // a 206 for a part of another version (time or size differ)
+                  // or the body's length; a 416 of the HEAD's version
+                  // naming another size
+    VersionMoved, // a 206 or 416 of another version (time, tag or size
+                  // differ), or one that cannot confirm the version of the
+                  // file on disk (the HEAD refused): start over
 };
 
 struct TransferPlan {

@@ -1,15 +1,15 @@
 #include "net/UrlParts.h"
 
+#include "common/WideString.h"
 #include "net/PortableText.h"
 
 #include <cwchar>
-#include <string>
 
 namespace {
 
 // Copies a piece into its field, or reports that it does not fit.
 template <size_t N>
-bool Store(wchar_t (&field)[N], const std::wstring& text)
+bool Store(wchar_t (&field)[N], const WideString& text)
 {
     if (text.size() >= N)
         return false;
@@ -25,7 +25,7 @@ void Clear(UrlParts& parts)
     parts.service = kServiceNone;
 }
 
-std::wstring Trimmed(const std::wstring& text)
+WideString Trimmed(const WideString& text)
 {
     size_t first = 0, last = text.size();
     while (first < last && IsSpace(text[first]))
@@ -35,41 +35,37 @@ std::wstring Trimmed(const std::wstring& text)
     return text.substr(first, last - first);
 }
 
-// The user info before the first "@" anywhere, even past the host ("host/a@b"
-// names host b), taken off rest.
-bool SplitUserInfo(UrlParts& parts, std::wstring& rest)
+// The user info before the first "@" of the server's part, taken off it. An
+// "@" after that part belongs to the path, query or fragment
+// ("host/a?b=c@d" names host "host").
+bool SplitUserInfo(UrlParts& parts, WideString& authority)
 {
-    const size_t at = rest.find(L'@');
-    if (at == std::wstring::npos)
+    const size_t at = authority.find(L'@');
+    if (at == WideString::npos)
         return true;
-    const std::wstring userInfo = rest.substr(0, at);
+    const WideString userInfo = authority.substr(0, at);
     if (userInfo.size() > UrlParts::kUserInfoLimit)
         return false;
     const size_t colon = userInfo.find(L':');
     if (!Store(parts.user, userInfo.substr(0, colon)))
         return false;
-    if (colon != std::wstring::npos && !Store(parts.password, userInfo.substr(colon + 1)))
+    if (colon != WideString::npos && !Store(parts.password, userInfo.substr(colon + 1)))
         return false;
-    rest.erase(0, at + 1);
+    authority.erase(0, at + 1);
     return true;
 }
 
-// The path with its query and fragment, from the first "/" on, taken off rest.
-bool SplitPath(UrlParts& parts, std::wstring& rest)
+// The path with its query and fragment: all that follows the server's part.
+bool SplitPath(UrlParts& parts, WideString pathPart)
 {
-    const size_t slash = rest.find(L'/');
-    if (slash == std::wstring::npos)
-        return true;
-    std::wstring pathPart = rest.substr(slash);
-    rest.erase(slash);
     const size_t hash = pathPart.find(L'#');
-    if (hash != std::wstring::npos) {
+    if (hash != WideString::npos) {
         if (!Store(parts.fragment, pathPart.substr(hash)))
             return false;
         pathPart.erase(hash);
     }
     const size_t question = pathPart.find(L'?');
-    if (question != std::wstring::npos) {
+    if (question != WideString::npos) {
         if (!Store(parts.query, pathPart.substr(question)))
             return false;
         pathPart.erase(question);
@@ -79,22 +75,22 @@ bool SplitPath(UrlParts& parts, std::wstring& rest)
 
 // What remains is host and port. A bracketed host is an IPv6 literal whose
 // colons are not a port.
-bool SplitHostAndPort(UrlParts& parts, const std::wstring& rest)
+bool SplitHostAndPort(UrlParts& parts, const WideString& rest)
 {
-    size_t portColon = std::wstring::npos;
-    std::wstring host = rest;
-    if (!rest.empty() && rest[0] == L'[' && rest.find(L']') != std::wstring::npos) {
+    size_t portColon = WideString::npos;
+    WideString host = rest;
+    if (!rest.empty() && rest[0] == L'[' && rest.find(L']') != WideString::npos) {
         const size_t close = rest.find(L']');
         host = rest.substr(1, close - 1);
         if (close + 1 < rest.size() && rest[close + 1] == L':')
             portColon = close + 1;
     } else {
         portColon = rest.find(L':');
-        if (portColon != std::wstring::npos)
+        if (portColon != WideString::npos)
             host = rest.substr(0, portColon);
     }
-    if (portColon != std::wstring::npos) {
-        const std::wstring portText = rest.substr(portColon + 1);
+    if (portColon != WideString::npos) {
+        const WideString portText = rest.substr(portColon + 1);
         if (portText.size() > UrlParts::kPortTextLimit)
             return false;
         const long long port = ParseLeadingDigits(portText.c_str(), 65535);
@@ -106,7 +102,7 @@ bool SplitHostAndPort(UrlParts& parts, const std::wstring& rest)
 }
 
 // The scheme ("http" when none), with its service and default port.
-bool StoreScheme(UrlParts& parts, std::wstring scheme)
+bool StoreScheme(UrlParts& parts, WideString scheme)
 {
     if (scheme.empty())
         scheme = L"http";
@@ -134,19 +130,23 @@ bool StoreScheme(UrlParts& parts, std::wstring scheme)
 
 bool Split(UrlParts& parts, const wchar_t* url)
 {
-    std::wstring rest = url ? url : L"";
+    WideString rest = url ? url : L"";
     for (wchar_t& c : rest)
         if (c == L'\\')
             c = L'/';
     rest = Trimmed(rest);
 
-    std::wstring scheme;
+    WideString scheme;
     const size_t schemeEnd = rest.find(L"://");
-    if (schemeEnd != std::wstring::npos) {
+    if (schemeEnd != WideString::npos) {
         scheme = rest.substr(0, schemeEnd);
         rest.erase(0, schemeEnd + 3);
     }
-    return SplitUserInfo(parts, rest) && SplitPath(parts, rest) && SplitHostAndPort(parts, rest) &&
+    // The server's part ends at the first "/", "?" or "#".
+    const size_t serverEnd = rest.find_first_of(L"/?#");
+    WideString authority = rest.substr(0, serverEnd);
+    const WideString pathPart = serverEnd == WideString::npos ? WideString() : rest.substr(serverEnd);
+    return SplitUserInfo(parts, authority) && SplitPath(parts, pathPart) && SplitHostAndPort(parts, authority) &&
            StoreScheme(parts, scheme);
 }
 

@@ -3,6 +3,8 @@
 //
 // Accepted forms (one forgiving pass, nothing decoded or validated):
 //   [scheme://][user[:password]@]host[:port][/path][?query][#fragment]
+//   The server's part ends at the first "/", "?" or "#"; only an "@" inside
+//   it ends a user name, so "h/a?b=c@d" names host "h".
 //   "\" counts as "/", surrounding white space is ignored, a missing scheme
 //   is "http", a missing or zero port is the scheme's default. A host in
 //   brackets ([::1]) keeps its colons; the brackets are not part of `host`.

@@ -10,31 +10,26 @@ namespace {
 // one-time initialisation of the platform rather than a function-local
 // static, whose guard brings a whole thread library into the exe.
 INIT_ONCE clientIdOnce = INIT_ONCE_STATIC_INIT;
-std::wstring clientId;
+WideString clientId;
 
 BOOL CALLBACK LoadClientIdOnce(PINIT_ONCE, PVOID, PVOID*)
 {
-    try {
-        clientId = LoadOrCreateClientId();
-        return TRUE;
-    } catch (...) {
-        // Out of memory: the next request tries again.
-        return FALSE;
-    }
+    clientId = LoadOrCreateClientId();
+    return TRUE;
 }
 
 } // namespace
 
-std::wstring GetClientId()
+WideString GetClientId()
 {
     if (!::InitOnceExecuteOnce(&clientIdOnce, &LoadClientIdOnce, nullptr, nullptr))
-        return std::wstring();
+        return WideString();
     return clientId;
 }
 
-std::wstring LoadOrCreateClientId()
+WideString LoadOrCreateClientId()
 {
-    std::wstring text = ReadStoredClientId();
+    WideString text = ReadStoredClientId();
     if (!text.empty())
         return text;
 
@@ -49,13 +44,13 @@ std::wstring LoadOrCreateClientId()
     return text;
 }
 
-std::wstring ReadStoredClientId()
+WideString ReadStoredClientId()
 {
     RegistryKey key(kClientIdKeyPath);
-    return key.GetString(kClientIdValueName, std::wstring());
+    return key.GetString(kClientIdValueName, WideString());
 }
 
-void WriteStoredClientId(const std::wstring& text)
+void WriteStoredClientId(const WideString& text)
 {
     if (text.empty())
         return;

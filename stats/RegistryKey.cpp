@@ -11,7 +11,7 @@ RegistryKey::RegistryKey(const wchar_t* path)
         key_.reset(key);
 }
 
-std::wstring RegistryKey::GetString(const wchar_t* name, const std::wstring& fallback)
+WideString RegistryKey::GetString(const wchar_t* name, const WideString& fallback)
 {
     if (!IsOpen())
         return fallback;
@@ -41,10 +41,10 @@ std::wstring RegistryKey::GetString(const wchar_t* name, const std::wstring& fal
     ::SetLastError(static_cast<DWORD>(code));
     if (code != ERROR_SUCCESS)
         return fallback;
-    return std::wstring(buffer.data());
+    return WideString(buffer.data());
 }
 
-void RegistryKey::SetString(const wchar_t* name, const std::wstring& value)
+void RegistryKey::SetString(const wchar_t* name, const WideString& value)
 {
     if (!IsOpen())
         return;

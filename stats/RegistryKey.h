@@ -3,8 +3,7 @@
 // created when it does not exist, also by a caller that only reads.
 
 #include "common/UniqueHandle.h"
-
-#include <string>
+#include "common/WideString.h"
 
 class RegistryKey {
 public:
@@ -13,10 +12,10 @@ public:
     // The string value, or fallback when the key is not open, the value is
     // missing, or its data is not a terminated string (REG_SZ or REG_EXPAND_SZ,
     // the latter taken literally). The thread's last error holds the outcome.
-    std::wstring GetString(const wchar_t* name, const std::wstring& fallback);
+    WideString GetString(const wchar_t* name, const WideString& fallback);
 
     // Stores a REG_SZ value with its terminating NUL. Nothing when not open.
-    void SetString(const wchar_t* name, const std::wstring& value);
+    void SetString(const wchar_t* name, const WideString& value);
 
     bool IsOpen() const { return key_.valid(); }
     LONG Status() const { return status_; }

@@ -1,6 +1,7 @@
 #pragma once
-// The four usage events of a loader run. Each builds one request that is sent
-// when the operation returns; nothing is reported back.
+// The four usage events of a loader run. Each builds one request and queues
+// it for the sender (StatsSender.h) when the operation returns; nothing is
+// reported back, and nobody waits for an answer.
 
 void ReportRun();
 void ReportDownloaded();

@@ -1,25 +1,21 @@
 #pragma once
-// One statistics request: built by an event, sent once when it goes out of
-// scope. Fire-and-forget: never retried, nothing reported.
+// One statistics event: built by an event operation, handed to the sender
+// (StatsSender.h) when it goes out of scope. Fire-and-forget: nothing is
+// reported back.
 
-#include <string>
+#include "common/WideString.h"
 
 class StatsRequest {
 public:
+    // The endpoint and the client identifier (read or created on first use).
     StatsRequest();
+    // Queues the request; its caller never waits for it.
     ~StatsRequest();
     StatsRequest(const StatsRequest&) = delete;
     StatsRequest& operator=(const StatsRequest&) = delete;
 
-    void AddParam(const std::wstring& key, const std::wstring& value);
-
-    // Delivers the request unless it was delivered already. Any HTTP answer
-    // counts as delivered; its body is never read.
-    void Send();
-
-    bool Sent() const { return sent_; }
+    void AddParam(const WideString& key, const WideString& value);
 
 private:
-    std::wstring url_;
-    bool sent_ = false;
+    WideString url_;
 };

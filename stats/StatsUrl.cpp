@@ -5,7 +5,7 @@
 
 namespace {
 
-std::wstring CutPiece(std::wstring piece)
+WideString CutPiece(WideString piece)
 {
     if (piece.size() > kMaxStatsPiece)
         piece.resize(kMaxStatsPiece);
@@ -17,7 +17,7 @@ bool NeedsEscape(wchar_t c)
     return c <= 0x20 || c == 0x7F || c == L'#' || c > 0x7F;
 }
 
-void AppendPercent(std::wstring& out, unsigned byte)
+void AppendPercent(WideString& out, unsigned byte)
 {
     static const wchar_t hex[] = L"0123456789ABCDEF";
     out += L'%';
@@ -27,14 +27,14 @@ void AppendPercent(std::wstring& out, unsigned byte)
 
 } // namespace
 
-std::wstring StatsEndpoint()
+WideString StatsEndpoint()
 {
-    return std::wstring(L"http://") + KOVRA_STATS_HOST + L"/update/2/version.txt?";
+    return WideString(L"http://") + KOVRA_STATS_HOST + L"/update/2/version.txt?";
 }
 
-std::wstring EscapeQueryText(const std::wstring& text)
+WideString EscapeQueryText(const WideString& text)
 {
-    std::wstring out;
+    WideString out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const wchar_t c = text[i];
@@ -68,17 +68,17 @@ std::wstring EscapeQueryText(const std::wstring& text)
     return out;
 }
 
-std::wstring IdentifierPiece(const std::wstring& clientId)
+WideString IdentifierPiece(const WideString& clientId)
 {
     return EscapeQueryText(CutPiece(L"GUID=" + clientId));
 }
 
-std::wstring ParamPiece(const std::wstring& key, const std::wstring& value)
+WideString ParamPiece(const WideString& key, const WideString& value)
 {
     return EscapeQueryText(CutPiece(L"&" + key + L"=" + value));
 }
 
-std::wstring ExitCodeText(int exitCode)
+WideString ExitCodeText(int exitCode)
 {
     return DecimalText(exitCode);
 }

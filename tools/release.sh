@@ -106,6 +106,16 @@ sha256() {
 
 toolchain="g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix gcc-mingw-w64-i686-posix-runtime
 binutils-mingw-w64-i686 mingw-w64-i686-dev mingw-w64-common cmake"
+# The tools that made the bytes, by their own version lines: what a rebuild
+# that is to give the same bytes must run.
+toolchain_versions() {
+    # A toolchain file's compiler is not in the cache; CMake writes what it found here.
+    compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$build_dir"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
+    echo "compiler: $("$compiler" --version | head -n 1)"
+    echo "linker: $("$(cached CMAKE_LINKER)" --version | head -n 1)"
+    echo "cmake: $(cmake --version | head -n 1)"
+    echo "system: $(. /etc/os-release && echo "$PRETTY_NAME") ($(cat /etc/debian_version 2>/dev/null))"
+}
 
 dist=$build_dir/dist
 mkdir -p "$dist"
@@ -122,6 +132,7 @@ record=$dist/KovraLoader.release.txt
     echo "statistics host: $(cached KOVRA_STATS_HOST)"
     # The packages whose files make the exe's bytes: a rebuild needs the same.
     dpkg-query -W -f '${Package} ${Version}\n' $toolchain 2>/dev/null | sed 's/^/built with: /'
+    toolchain_versions
     if [ -n "$pinned" ]; then
         echo "publisher pin: set, $pinned"
     else
@@ -182,5 +193,6 @@ mv "$record.new" "$record"
 echo
 echo "Kovra loader $version, commit $commit"
 sed -n 's/^\(unsigned\|signed\) \(SHA-256\|size\): /  \1 \2: /p' "$record"
+sed -n 's/^\(compiler\|linker\|cmake\|system\): /  \1: /p' "$record"
 echo "  exe: $shipped"
 echo "  record: $record"

@@ -41,7 +41,7 @@ UniqueGpFont CreateCaptionFont(const CaptionFonts& fonts, REAL points)
 
 CaptionFonts DefaultCaptionFonts()
 {
-    return {L"Arial", &GdipGetGenericFontFamilySansSerif};
+    return {L"Arial", GdipGetGenericFontFamilySansSerif.Bound()};
 }
 
 REAL CaptionPoints(UINT dpi, REAL graphicsDpi)

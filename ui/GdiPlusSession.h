@@ -9,12 +9,12 @@ public:
     GdiPlusSession() noexcept
     {
         Gdiplus::GdiplusStartupInput input; // version 1, no debug callback, own background thread
-        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        GdiPlusDll::GdiplusStartup(&token, &input, nullptr);
     }
     ~GdiPlusSession()
     {
         if (token != 0 && token != ~static_cast<ULONG_PTR>(0))
-            Gdiplus::GdiplusShutdown(token);
+            GdiPlusDll::GdiplusShutdown(token);
         token = 0;
     }
     GdiPlusSession(const GdiPlusSession&) = delete;

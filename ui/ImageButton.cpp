@@ -2,6 +2,7 @@
 
 #include "common/UniqueHandle.h"
 #include "ui/NotificationReflection.h"
+#include "ui/ComCtl32Dll.h"
 #include "ui/OffscreenDc.h"
 
 #include <commctrl.h>
@@ -44,7 +45,7 @@ MessageResult ImageButton::OnMessage(UINT message, WPARAM, LPARAM lParam)
     case WM_LBUTTONDOWN:
         if (hover) {
             TRACKMOUSEEVENT track = {sizeof(track), TME_CANCEL | TME_LEAVE, Window(), 0};
-            if (::_TrackMouseEvent(&track))
+            if (ComCtl32Dll::_TrackMouseEvent(&track))
                 hover = false;
         }
         pressed = true;
@@ -119,7 +120,7 @@ void ImageButton::OnMouseMove(LPARAM lParam)
     }
     if (!hover) {
         TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, Window(), 0};
-        if (::_TrackMouseEvent(&track)) {
+        if (ComCtl32Dll::_TrackMouseEvent(&track)) {
             hover = true;
             Redraw();
         }

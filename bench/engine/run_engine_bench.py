@@ -24,7 +24,6 @@ against a goal: the ratios are printed for people to read.
 
 import argparse
 import hashlib
-import json
 import os
 import shutil
 import statistics
@@ -34,7 +33,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-HARNESS = os.path.join(ROOT, "tests", "harness", "harness.py")
+sys.path.insert(0, os.path.join(ROOT, "tests", "harness"))
+import harness  # noqa: E402
 FILE_TIME = 1625140800  # 2021-07-01 12:00:00 UTC
 
 
@@ -106,10 +106,9 @@ def main():
         sys.exit("bench: curl is missing")
 
     state = os.path.join(build, "bench-engine")
-    subprocess.run([sys.executable, HARNESS, "start", "--state", state], check=True)
+    instance = harness.own_instance(state)
     try:
-        with open(os.path.join(state, "env.json")) as f:
-            values = json.load(f)
+        values = instance.values
         env = dict(os.environ)
         env.update(values)
         host = values["KOVRA_DOWNLOAD_HOST"]
@@ -183,7 +182,7 @@ def main():
         print("  engine disk/byte     %.3f   (goal 1.00)"
               % statistics.median(r[1] / size for r in results["engine"]))
     finally:
-        subprocess.run([sys.executable, HARNESS, "stop", "--state", state])
+        instance.end()
 
 
 if __name__ == "__main__":

@@ -18,23 +18,26 @@ Starts a harness of its own (<build>/bench-loader) and prints:
   start-up    the time from starting the program to its layered window being
               shown (seen by window_probe polling every millisecond), the
               loader against the bare window program.
-  size        the shipping exe's size, stripped, static, resources included.
+  size        the shipping exe's size, its sections and its 20 largest
+              symbols (size_report.py).
 
 Nothing is asserted: the ratios are printed for people to read.
 """
 
 import argparse
 import hashlib
-import json
 import os
 import statistics
 import subprocess
 import sys
 import time
 
+import size_report
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-HARNESS = os.path.join(ROOT, "tests", "harness", "harness.py")
+sys.path.insert(0, os.path.join(ROOT, "tests", "harness"))
+import harness  # noqa: E402
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -97,11 +100,9 @@ class Bench:
     def __init__(self, build):
         self.bin = os.path.join(build, "bin")
         self.state = os.path.join(build, "bench-loader")
-        subprocess.run([sys.executable, HARNESS, "start", "--state", self.state], check=True)
-        with open(os.path.join(self.state, "env.json")) as f:
-            self.values = json.load(f)
-        with open(os.path.join(self.state, "pids.json")) as f:
-            self.xvfb = json.load(f)["xvfb"]
+        self.instance = harness.own_instance(self.state)
+        self.values = self.instance.values
+        self.xvfb = int(self.values["KOVRA_XVFB_PID"])
         self.env = dict(os.environ)
         self.env.update(self.values)
         self.installer = os.path.join(self.state, "www", "download", "KovraInstallerD1.exe")
@@ -110,7 +111,7 @@ class Bench:
         os.makedirs(self.work, exist_ok=True)
 
     def stop(self):
-        subprocess.run([sys.executable, HARNESS, "stop", "--state", self.state])
+        self.instance.end()
 
     def program(self, name):
         return os.path.join(self.bin, name)
@@ -211,8 +212,8 @@ def main():
     parser.add_argument("--cpu-seconds", type=int, default=8)
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    for name in ("KovraLoader.exe", "kovra-fetch.exe", "kovra-bench-bare-window.exe", "window_probe.exe",
-                 "kovra-standin-installer.exe"):
+    for name in ("KovraLoader.exe", "KovraLoader-symbols.exe", "kovra-fetch.exe", "kovra-bench-bare-window.exe",
+                 "window_probe.exe", "kovra-standin-installer.exe"):
         if not os.path.exists(os.path.join(build, "bin", name)):
             sys.exit("bench: %s is missing; build the i686 preset first" % name)
 
@@ -225,7 +226,6 @@ def main():
         loader_start, bare_start = bench.start_up(max(args.rounds, 5))
     finally:
         bench.stop()
-    size = os.path.getsize(os.path.join(build, "bin", "KovraLoader.exe"))
 
     print()
     print("throughput  loader %.1f MB/s, engine alone %.1f MB/s: loader / engine %.3f (goal 0.95 or more)"
@@ -235,7 +235,7 @@ def main():
           % (loader_cpu * 100, loader_x * 100, bare_cpu * 100, bare_x * 100, loader_cpu / bare_cpu))
     print("start-up    window shown after: loader %.3f s, bare window %.3f s: loader / bare %.2f (goal 2 or less)"
           % (loader_start, bare_start, loader_start / bare_start))
-    print("size        KovraLoader.exe %d bytes = %.1f KiB (goal 200 KiB or less)" % (size, size / 1024))
+    print("size        " + "\n".join(size_report.report(build, 20)[0]))
 
 
 if __name__ == "__main__":

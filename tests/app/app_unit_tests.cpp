@@ -82,21 +82,21 @@ TEST_SUITE("paths")
 
     TEST_CASE("the loader itself is found under any spelling of its folder, also under the fallback name")
     {
-        const std::wstring folder = harness::Dir() + L"\\Kovra Long Folder Name\\";
+        const WideString folder = harness::Dir() + L"\\Kovra Long Folder Name\\";
         ::CreateDirectoryW(folder.c_str(), nullptr);
         wchar_t shortForm[MAX_PATH + 1];
         REQUIRE(::GetShortPathNameW(folder.c_str(), shortForm, MAX_PATH + 1) > 0);
-        const std::wstring shortFolder = shortForm;
+        const WideString shortFolder = shortForm;
         REQUIRE(shortFolder != folder);
         struct Row {
             const wchar_t* ownName;
-            std::wstring target; // in the short spelling
+            WideString target; // in the short spelling
         } rows[] = {
             {L"setup.exe", shortFolder + L"KovraInstallerD1.exe"},
             {L"KovraInstallerD1.exe", shortFolder + L"KovraInstallerD1 (1).exe"},
         };
         for (const Row& row : rows) {
-            const std::wstring own = folder + row.ownName;
+            const WideString own = folder + row.ownName;
             REQUIRE(harness::WriteWholeFile(own, "loader"));
             CHECK(IsSameFile(shortFolder + row.ownName, own));
             CHECK_FALSE(IsSameFile(folder + L"other.exe", own));
@@ -111,19 +111,19 @@ TEST_SUITE("paths")
         wchar_t expected[MAX_PATH + 1];
         const DWORD length = ::GetTempPathW(MAX_PATH + 1, expected);
         REQUIRE(length > 0);
-        CHECK(GetTempDirectory() == std::wstring(expected, length));
+        CHECK(GetTempDirectory() == WideString(expected, length));
         CHECK(GetTempDirectory().back() == L'\\');
     }
 
     TEST_CASE("a temporary folder longer than the first buffer is whole or nothing")
     {
-        std::wstring longFolder = L"C:\\";
+        WideString longFolder = L"C:\\";
         while (longFolder.size() < 300)
             longFolder += L"folder\\";
         wchar_t saved[4096];
         const DWORD savedLength = ::GetEnvironmentVariableW(L"TMP", saved, 4096);
         ::SetEnvironmentVariableW(L"TMP", longFolder.c_str());
-        const std::wstring got = GetTempDirectory();
+        const WideString got = GetTempDirectory();
         ::SetEnvironmentVariableW(L"TMP", savedLength ? saved : nullptr);
         // Windows gives the long folder; Wine refuses it. Never a cut path.
         CHECK((got == longFolder || got.empty()));
@@ -132,7 +132,7 @@ TEST_SUITE("paths")
 
     TEST_CASE("the own path is read whole, however small the first buffer")
     {
-        const std::wstring own = GetOwnPath();
+        const WideString own = GetOwnPath();
         CHECK(own.substr(GetDirectoryPart(own).size()) == L"app_unit_tests.exe");
         for (size_t first : {1u, 2u, 4u, 17u, 64u})
             CHECK(GetOwnPath(first) == own);
@@ -289,12 +289,12 @@ TEST_SUITE("budget")
         for (int i = 0; i < 118; ++i)
             steps += R"(, {"method": "GET", "status": 503})";
         REQUIRE(harness::ScriptPath(R"({"path": "/budget.bin", "steps": )" + steps + "]}"));
-        const std::wstring target = harness::Dir() + L"\\budget.bin";
+        const WideString target = harness::Dir() + L"\\budget.bin";
         ::SetFileAttributesW((target + L".dul!").c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW((target + L".dul!").c_str());
 
         HttpDownloader downloader;
-        const std::wstring url = harness::ScriptedUrl(L"/budget.bin");
+        const WideString url = harness::ScriptedUrl(L"/budget.bin");
         const AttemptRun run = RunAttempts([&](uint32_t) {
             return downloader.Download(url.c_str(), target.c_str(), nullptr, nullptr);
         });

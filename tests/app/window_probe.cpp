@@ -1,15 +1,21 @@
 // Looks at the loader's window from another process, as a person would see
 // it, and prints what it finds, one "key=value" line each (UTF-8):
-//   window_probe find <timeoutMs>          the loader window's handle, once shown
-//                                          (only windows of live processes)
+//   window_probe find <timeoutMs> [idle]   the loader window's handle, once shown
+//                                          (only windows of live processes); with
+//                                          idle, once its process has also first
+//                                          waited for input: a modal dialog's manager
+//                                          then shows it once more, undoing a hide
+//                                          that came before
 //   window_probe none <timeoutMs>          waits until no loader window is left
 //   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
 //                                          visible layered window first shows
 //   window_probe info <hwnd>               visible, iconic, text, rect, bar position,
 //                                          whether the bar has its stripe look, each
-//                                          control's client rectangle and the name a
-//                                          screen reader gets (oleacc)
-//   window_probe watch <hwnd> <ms>         every change of text, bar position or look
+//                                          control's client rectangle (minimise, close,
+//                                          progress) and the name a screen reader gets
+//                                          (minimise.name, ...: oleacc)
+//   window_probe watch <hwnd> <ms> [look]  every change of text, bar position or look;
+//                                          with look, until the stripe look shows
 //   window_probe gone <hwnd> <timeoutMs>   waits until the window no longer exists
 //   window_probe post <hwnd> {<message> <wParam> <lParam>}...
 //                                          posts messages as any program could; a
@@ -22,14 +28,20 @@
 //                                          shown: its handle, title, owner, and the
 //                                          screen rectangles of the system's proxy
 //                                          password prompt's user and password
-//                                          fields and its OK and Cancel buttons
+//                                          fields and its OK and Cancel buttons,
+//                                          with their handles (userwindow, ...)
+//   window_probe focused <hwnd> <timeoutMs> waits until the window has the focus of
+//                                          its thread
 //   window_probe short-path <path>         the path in its short (8.3) form
-//   window_probe hold-desktop              runs until ended, keeping Wine's desktop
-//                                          up: when the last program on it ends, its
-//                                          process leaves, and a program that starts
-//                                          meanwhile waits 12 s for it
+//   window_probe hold-desktop              "ready" once it holds Wine's desktop, then
+//                                          runs until ended, keeping it up: when the
+//                                          last program on it ends, its process leaves,
+//                                          and a program that starts meanwhile waits
+//                                          12 s for it
 
 #include "common/UniqueHandle.h"
+#include "res/ResourceIds.h"
+#include "tests/support/HarnessEnv.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -41,20 +53,15 @@
 
 namespace {
 
-const int kProgressBarId = 1009;
-const int kControlIds[] = {1016, 1017, kProgressBarId};
+using harness::Narrow;
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+const int kProgressBarId = IDC_PROGRESS_BAR;
+const struct {
+    int id;
+    const char* name;
+} kControls[] = {{IDC_MINIMISE_BUTTON, "minimise"}, {IDC_CLOSE_BUTTON, "close"}, {IDC_PROGRESS_BAR, "progress"}};
 
-std::wstring WindowText(HWND window)
+WideString WindowText(HWND window)
 {
     wchar_t text[512] = {};
     ::GetWindowTextW(window, text, 512);
@@ -69,7 +76,7 @@ int BarPosition(HWND window)
 
 // The name a screen reader is told: that of the accessible object oleacc
 // makes for the control's window.
-std::wstring AccessibleName(HWND control)
+WideString AccessibleName(HWND control)
 {
     IAccessible* accessible = nullptr;
     BSTR name = nullptr;
@@ -82,7 +89,7 @@ std::wstring AccessibleName(HWND control)
         accessible->get_accName(self, &name);
         accessible->Release();
     }
-    std::wstring text = name ? std::wstring(name, ::SysStringLen(name)) : std::wstring();
+    WideString text = name ? WideString(name, ::SysStringLen(name)) : WideString();
     ::SysFreeString(name);
     return text;
 }
@@ -150,7 +157,8 @@ void PrintScreenRect(const char* name, HWND window)
     RECT rect{};
     if (window)
         ::GetWindowRect(window, &rect);
-    std::printf("%s=%ld,%ld,%ld,%ld\n", name, rect.left, rect.top, rect.right, rect.bottom);
+    std::printf("%s=%ld,%ld,%ld,%ld\n%swindow=%llu\n", name, rect.left, rect.top, rect.right, rect.bottom, name,
+                static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(window)));
 }
 
 unsigned long long UnixMilliseconds()
@@ -159,6 +167,26 @@ unsigned long long UnixMilliseconds()
     ::GetSystemTimeAsFileTime(&now);
     const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     return (ticks - 116444736000000000ull) / 10000;
+}
+
+// The first top-level window the callback picks, or null.
+HWND Found(WNDENUMPROC pick)
+{
+    HWND found = nullptr;
+    ::EnumWindows(pick, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Whether done() came true within the milliseconds ms names, looked at every step.
+template <typename Done>
+bool Within(const wchar_t* ms, Done done, DWORD step = 50)
+{
+    for (const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(ms, nullptr, 10);; ::Sleep(step)) {
+        if (done())
+            return true;
+        if (::GetTickCount64() > deadline)
+            return false;
+    }
 }
 
 HWND ParseWindow(const wchar_t* text)
@@ -210,80 +238,70 @@ int PostAll(HWND window, int count, wchar_t** triples)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Other programs' windows in the screen's own pixels at any DPI: a
+    // program unaware of DPI gets them scaled to 96 DPI (Windows 10 and
+    // Wine 10 do so; Wine 8 treats every program as aware). Looked up: the
+    // call is Windows 10's.
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    if (setContext)
+        setContext(reinterpret_cast<HANDLE>(-4)); // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
     if (argc == 2 && std::wcscmp(argv[1], L"hold-desktop") == 0) {
         ::GetDesktopWindow();
+        // The harness starts a test once the desktop is held.
+        std::printf("ready\n");
+        std::fflush(stdout);
         ::Sleep(INFINITE);
     }
     if (argc < 3)
         return 2;
-    const std::wstring command = argv[1];
+    const WideString command = argv[1];
+    HWND found = nullptr;
     if (command == L"find") {
         const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
-        do {
-            HWND found = nullptr;
-            ::EnumWindows(FindLoader, reinterpret_cast<LPARAM>(&found));
-            if (found && ::IsWindowVisible(found)) {
-                std::printf("hwnd=%llu\n", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(found)));
-                return 0;
-            }
-            ::Sleep(50);
-        } while (::GetTickCount64() < deadline);
-        return 1;
+        if (!Within(argv[2], [&found] { return (found = Found(FindLoader)) && ::IsWindowVisible(found); }))
+            return 1;
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(found, &processId);
+        UniqueKernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId));
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = static_cast<DWORD>(deadline > now ? deadline - now : 0);
+        if (argc >= 4 && (!process || ::WaitForInputIdle(process.get(), left) != 0))
+            return 1;
+        std::printf("hwnd=%llu\n", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(found)));
+        return 0;
     }
     if (command == L"first-visible") {
-        const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
         std::printf("ready=%llu\n", UnixMilliseconds());
         std::fflush(stdout);
-        do {
-            HWND found = nullptr;
-            ::EnumWindows(FindLayered, reinterpret_cast<LPARAM>(&found));
-            if (found) {
-                std::printf("visible=%llu\n", UnixMilliseconds());
-                return 0;
-            }
-            ::Sleep(1);
-        } while (::GetTickCount64() < deadline);
-        return 1;
+        if (!Within(argv[2], [] { return Found(FindLayered) != nullptr; }, 1))
+            return 1;
+        std::printf("visible=%llu\n", UnixMilliseconds());
+        return 0;
     }
-    if (command == L"none") {
-        const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
-        for (;;) {
-            HWND found = nullptr;
-            ::EnumWindows(FindLoader, reinterpret_cast<LPARAM>(&found));
-            if (!found)
-                return 0;
-            if (::GetTickCount64() > deadline)
-                return 1;
-            ::Sleep(50);
-        }
-    }
+    if (command == L"none")
+        return Within(argv[2], [] { return !Found(FindLoader); }) ? 0 : 1;
     if (command == L"prompt") {
-        const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[2], nullptr, 10);
-        do {
-            HWND found = nullptr;
-            ::EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&found));
-            if (found) {
-                std::printf("hwnd=%llu\nowner=%llu\ntitle=%s\n",
-                            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(found)),
-                            static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(::GetWindow(found, GW_OWNER))),
-                            Utf8(WindowText(found)).c_str());
-                // The fields of WinINet's proxy password prompt.
-                PrintScreenRect("user", ::GetDlgItem(found, 0x403));
-                PrintScreenRect("password", ::GetDlgItem(found, 0x404));
-                PrintScreenRect("ok", ::GetDlgItem(found, IDOK));
-                PrintScreenRect("cancel", ::GetDlgItem(found, IDCANCEL));
-                return 0;
-            }
-            ::Sleep(50);
-        } while (::GetTickCount64() < deadline);
-        return 1;
+        if (!Within(argv[2], [&found] { return (found = Found(FindOwnedDialog)) != nullptr; }))
+            return 1;
+        std::printf("hwnd=%llu\nowner=%llu\ntitle=%s\n",
+                    static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(found)),
+                    static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(::GetWindow(found, GW_OWNER))),
+                    Narrow(WindowText(found)).c_str());
+        // The fields of WinINet's proxy password prompt.
+        PrintScreenRect("user", ::GetDlgItem(found, 0x403));
+        PrintScreenRect("password", ::GetDlgItem(found, 0x404));
+        PrintScreenRect("ok", ::GetDlgItem(found, IDOK));
+        PrintScreenRect("cancel", ::GetDlgItem(found, IDCANCEL));
+        return 0;
     }
     if (command == L"short-path") {
         wchar_t path[32768];
         const DWORD length = ::GetShortPathNameW(argv[2], path, 32768);
         if (length == 0 || length >= 32768)
             return 1;
-        std::printf("short=%s\n", Utf8(path).c_str());
+        std::printf("short=%s\n", Narrow(path).c_str());
         return 0;
     }
     HWND window = ParseWindow(argv[2]);
@@ -306,47 +324,50 @@ int wmain(int argc, wchar_t** argv)
         ::GetWindowRect(window, &rect);
         const int marquee = BarMarquee(window);
         std::printf("exists=1\nvisible=%d\niconic=%d\ntext=%s\nrect=%ld,%ld,%ld,%ld\nbar=%d\nmarquee=%d\n",
-                    ::IsWindowVisible(window) ? 1 : 0, ::IsIconic(window) ? 1 : 0, Utf8(WindowText(window)).c_str(),
+                    ::IsWindowVisible(window) ? 1 : 0, ::IsIconic(window) ? 1 : 0, Narrow(WindowText(window)).c_str(),
                     rect.left, rect.top, rect.right, rect.bottom, BarPosition(window), marquee);
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        for (int id : kControlIds) {
-            HWND control = ::GetDlgItem(window, id);
+        for (const auto& known : kControls) {
+            HWND control = ::GetDlgItem(window, known.id);
             RECT placed{};
             ::GetWindowRect(control, &placed);
             ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&placed), 2);
-            std::printf("control%d=%ld,%ld,%ld,%ld\nname%d=%s\n", id, placed.left, placed.top, placed.right,
-                        placed.bottom, id, Utf8(AccessibleName(control)).c_str());
+            std::printf("%s=%ld,%ld,%ld,%ld\n%s.name=%s\n", known.name, placed.left, placed.top, placed.right,
+                        placed.bottom, known.name, Narrow(AccessibleName(control)).c_str());
         }
         return 0;
     }
     if (command == L"watch" && argc >= 4) {
         const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[3], nullptr, 10);
-        std::wstring lastText = L"\x1";
+        WideString lastText = L"\x1";
         int lastBar = -2;
         int lastMarquee = -1;
         while (::GetTickCount64() < deadline && ::IsWindow(window)) {
             const int marquee = BarMarquee(window);
-            const std::wstring text = WindowText(window);
+            const WideString text = WindowText(window);
             const int bar = BarPosition(window);
             if (text != lastText || bar != lastBar || marquee != lastMarquee) {
-                std::printf("text=%s\tbar=%d\tmarquee=%d\n", Utf8(text).c_str(), bar, marquee);
+                std::printf("text=%s\tbar=%d\tmarquee=%d\n", Narrow(text).c_str(), bar, marquee);
                 std::fflush(stdout);
                 lastText = text;
                 lastBar = bar;
                 lastMarquee = marquee;
+                if (marquee && argc >= 5 && std::wcscmp(argv[4], L"look") == 0)
+                    return 0;
             }
             ::Sleep(5);
         }
         return 0;
     }
-    if (command == L"gone" && argc >= 4) {
-        const ULONGLONG deadline = ::GetTickCount64() + std::wcstoul(argv[3], nullptr, 10);
-        while (::IsWindow(window)) {
-            if (::GetTickCount64() > deadline)
-                return 1;
-            ::Sleep(50);
-        }
-        return 0;
+    if (command == L"gone" && argc >= 4)
+        return Within(argv[3], [window] { return !::IsWindow(window); }) ? 0 : 1;
+    if (command == L"focused" && argc >= 4) {
+        return Within(argv[3], [window] {
+                   GUITHREADINFO thread{};
+                   thread.cbSize = sizeof thread;
+                   return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &thread) &&
+                          thread.hwndFocus == window;
+               }) ? 0 : 1;
     }
     return 2;
 }

@@ -9,7 +9,11 @@ prefix. What Wine 8 enforces, as measured here: a lasting key cannot be
 created under a volatile one (1021), a key whose list denies writing cannot
 be opened for writing (5), a link to a place that cannot exist cannot be
 opened (2). A list denying the creation of subkeys on the parent is not
-enforced by Wine, so it is not among the cases.
+enforced by Wine, so it is not among the cases. Wine 10 answers the link's
+opening with 2 too, but its RegCreateKeyExW through such a link overflows
+the calling process's stack (measured with a probe, i686 and x86_64), where
+Windows answers 2: there every program that opens the key so crashes, and
+the link state is left out, which the test says.
 """
 
 import os
@@ -18,15 +22,15 @@ import subprocess
 import unittest
 import urllib.parse
 
-from kovra_harness import STATS, FaultCase, harness, installer_bytes, remove
+from kovra_harness import STATS, FaultCase, harness, installer_bytes, program_constant, remove
 
 H = harness()
 
 FRESH_ID = re.compile(r"^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$")
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 # One piece of the statistics query ("GUID=" and the identifier) is cut at
-# 511 characters.
-ID_PIECE = 511 - len("GUID=")
+# the program's longest piece.
+ID_PIECE = program_constant("stats/StatsUrl.h", "kMaxStatsPiece") - len("GUID=")
 
 
 class RegistryFaults(FaultCase):
@@ -66,7 +70,19 @@ class RegistryFaults(FaultCase):
             with self.subTest(state=state):
                 self.registry("reset")
                 self.registry(state)
-                self.assertNotEqual(self.registry("open"), "open 0", "the key can still be written")
+                # The opening may crash its process: no debugger to wait on then.
+                # The crash is a stack overflow, which takes minutes under
+                # emulation beside other tests; the time-out bounds a hang.
+                opened = subprocess.run(["wine", H.program("registry_fault.exe"), "open"],
+                                        env=H.env(WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"),
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+                said = opened.stdout.decode("utf-8", "replace").strip()
+                if state == "link" and opened.returncode != 0 and not said.startswith("open "):
+                    print("link: opening the key as the loader does crashed the process (%d): this Wine "
+                          "cannot follow such a link, so the state is left out" % opened.returncode, flush=True)
+                    continue
+                self.assertEqual(opened.returncode, 0, said)
+                self.assertNotEqual(said, "open 0", "the key can still be written")
                 first = self.run_and_read_ids()
                 second = self.run_and_read_ids()
                 self.assertRegex(first, FRESH_ID)

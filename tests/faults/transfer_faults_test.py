@@ -16,14 +16,14 @@ import socket
 import time
 import unittest
 
-from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, read_record, remove, seeded_random,
-                           soak, wait_until)
+from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, program_constant, read_record, remove,
+                           seeded_random, soak, wait_until)
 
 H = harness()
 
 MiB = 1024 * 1024
 # What the loader asks WinINet for in one read.
-READ_BYTES = 10240
+READ_BYTES = program_constant("net/HttpDownloader.h", "kChunkBytes")
 
 
 def range_start(entry):
@@ -129,6 +129,34 @@ class ConnectionCuts(FaultCase):
 
 
 
+    def test_cuts_where_only_an_etag_names_the_version(self):
+        """Four cuts of a 3.2 MB download from a server that gives no
+        Last-Modified, only a strong ETag, with its HEAD answered or refused:
+        each attempt continues where the last stopped, naming the tag, and
+        the server sends the file once in all."""
+        data = installer_bytes(total=3200000)
+        held = socket.socket()
+        held.bind(("127.0.0.1", 0))
+        self.addCleanup(held.close)
+        mirror = "http://127.0.0.1:%d/KovraInstallerD1.exe" % held.getsockname()[1]
+        points = [700000, 1400000, 2100000, 2800000]
+        for road in ({}, {"refusehead": 405}):
+            with self.subTest(head="refused" if road else "answered"):
+                self.setUp()
+                self.serve(data)
+                # As in the test above, a HEAD not sent after each cut keeps the pauses at 1 s.
+                steps = [step for start, end in zip([0] + points, points)
+                         for step in ({"method": "HEAD"}, {"method": "GET", "cut": end - start},
+                                      {"method": "HEAD", "status": 302, "location": mirror})]
+                H.script(INSTALLER, steps=steps, default=dict(road, lm="none", etag='"v-3200000"'))
+                self.assertEqual(self.run_loader(timeout=300), 1)
+                gets = self.installer_requests(self.scripted, "GET")
+                self.assertEqual([(range_start(g), g.header("If-Range")) for g in gets],
+                                 [(0, None)] + [(p, '"v-3200000"') for p in points])
+                self.assertEqual(sum(g.sent for g in gets), len(data), "the file once in all")
+                self.assert_installed(data)
+
+
 class KilledAndStartedAgain(FaultCase):
     def test_killed_at_every_stage_then_started_again(self):
         """The loader killed during the HEAD, twice during the GET, with the
@@ -159,27 +187,39 @@ class KilledAndStartedAgain(FaultCase):
         """Kills the loader between a stamp of its .dul! file and the next
         write. Under Wine every write moves the file's time until the loader
         stamps the version's time again a moment later (on NTFS a handle's
-        own stamp holds), so the loader is frozen and looked at first."""
-        for _ in range(1000):
+        own stamp holds), so the loader is frozen, and looked at once all its
+        threads have stopped."""
+        def stopped():
+            tasks = os.listdir("/proc/%d/task" % loader.pid)
+            return all(open("/proc/%d/task/%s/stat" % (loader.pid, task)).read().rpartition(")")[2].split()[0]
+                       in "tT" for task in tasks)
+
+        def frozen_when_stamped():
             os.kill(loader.pid, signal.SIGSTOP)
+            wait_until(stopped, 30, "the loader to stop")
             try:
-                stamped = int(os.stat(self.temp_path()).st_mtime) == self.version_time
-            except OSError:
-                stamped = True  # no .dul! file: no time to keep
-            if stamped:
-                break
+                if int(os.stat(self.temp_path()).st_mtime) == self.version_time:
+                    return True
+            except FileNotFoundError:
+                return True  # no .dul! file: no time to keep
             os.kill(loader.pid, signal.SIGCONT)
-            time.sleep(0.001)
+            return False
+        wait_until(frozen_when_stamped, 60, "the loader frozen with its file stamped", 0.001)
         self.kill(loader)
 
-    def run_until(self, data, moment, what):
+    def run_until(self, data, moment, what, frozen=False):
         """Starts a loader, waits for the moment, kills it there; returns
-        the requests it made and what it left."""
+        the requests it made and what it left. frozen: a moment that passes
+        at once, which the loader is stopped at as soon as it comes."""
         log = H.scripted_log()
         loader = self.start_loader()
-        wait_until(lambda: moment(loader), 120, what)
-        self.assert_running(loader, what)
-        self.kill_stamped(loader)
+        if frozen:
+            self.freeze_when(loader, lambda: moment(loader), 120, what)
+            self.kill(loader)
+        else:
+            wait_until(lambda: moment(loader), 120, what)
+            self.assert_running(loader, what)
+            self.kill_stamped(loader)
         # A held answer is logged once the server notices the loader is gone.
         wait_until(lambda: not H.scripted_state()["pending"], 30, "the server to let go of the killed loader")
         have = self.check_left(data, what)
@@ -227,11 +267,9 @@ class KilledAndStartedAgain(FaultCase):
         self.assertEqual(have, size)
         self.assertFalse(os.path.exists(self.final_path()))
 
-        # 5. Just after the rename: the "downloaded" event is being answered.
-        H.script(STATS, steps=[{"match": "qloader_downloaded", "silent": True, "hold": 60}])
-        requests, have = self.run_until(
-            data, lambda loader: self.pending("qloader_downloaded") and os.path.exists(self.final_path()),
-            "killed after the rename")
+        # 5. Just after the rename, before the launch.
+        requests, have = self.run_until(data, lambda loader: os.path.exists(self.final_path()),
+                                        "killed after the rename", frozen=True)
         self.assertEqual([e.method for e in requests], ["HEAD"], "a complete .dul! file needs no GET")
         self.assertFalse(os.path.exists(self.temp_path()))
         self.assertEqual(read_record(self.record), [], "the installer has not run yet")
@@ -308,6 +346,36 @@ class NewVersionOnServer(FaultCase):
                                           {"method": "GET", "file": self.OLD, "cut": self.CUT},
                                           {"method": "HEAD", "file": self.OLD}, part], new)
                 self.assertEqual([range_start(g) for g in gets], [0, self.CUT, 0])
+
+    def test_replaced_where_the_head_is_refused_or_only_an_etag_names_the_version(self):
+        """The same three cases where the HEAD is refused (the GET alone
+        names the version, If-Range with the date the part holds) and where
+        only a strong ETag names the version (no Last-Modified)."""
+        refused = {"refusehead": 403}
+        old_tag, new_tag = {"lm": "none", "etag": '"old"'}, {"lm": "none", "etag": '"new"'}
+        rows = [
+            ("HEAD refused, replaced between two attempts", refused,
+             [{"method": "GET", "file": self.OLD, "cut": self.CUT}], [(0, 206), (self.CUT, 200)]),
+            ("HEAD refused, the new version's part sent for the old one's rest", refused,
+             [{"method": "GET", "file": self.OLD, "cut": self.CUT}, {"method": "GET", "noifrange": True}],
+             [(0, 206), (self.CUT, 206), (0, 206)]),
+            ("ETag only, replaced between the HEAD and the GET", new_tag,
+             [dict(old_tag, method="HEAD", file=self.OLD), dict(old_tag, method="GET", file=self.OLD, cut=self.CUT),
+              dict(old_tag, method="HEAD", file=self.OLD)], [(0, 206), (self.CUT, 200)]),
+            ("ETag only, the new version's part sent for the old one's rest", new_tag,
+             [dict(old_tag, method="HEAD", file=self.OLD), dict(old_tag, method="GET", file=self.OLD, cut=self.CUT),
+              dict(old_tag, method="HEAD", file=self.OLD), {"method": "GET", "noifrange": True}],
+             [(0, 206), (self.CUT, 206), (0, 206)]),
+        ]
+        for what, road, steps, starts in rows:
+            with self.subTest(what):
+                self.setUp()
+                old, new = self.versions(2000000)
+                H.script(INSTALLER, steps=steps, default=dict(road, file=self.NEW))
+                self.assertEqual(self.run_loader(timeout=120), 1)
+                self.assert_installed(new)
+                gets = self.installer_requests(self.scripted, "GET")
+                self.assertEqual([(range_start(g), g.status) for g in gets], starts)
 
     def test_replaced_on_nginx_while_the_loader_was_killed(self):
         """nginx, the real download host: a loader killed mid-way, the file

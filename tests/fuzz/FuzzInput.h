@@ -11,15 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include "common/WideString.h"
 #include <utility>
 #include <vector>
 
 namespace fuzz {
 
-inline std::wstring CodeUnits(const uint8_t* data, size_t size)
+inline WideString CodeUnits(const uint8_t* data, size_t size)
 {
-    std::wstring units;
+    WideString units;
     units.reserve(size / 2);
     for (size_t i = 0; i + 1 < size; i += 2)
         units += static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
@@ -29,26 +29,26 @@ inline std::wstring CodeUnits(const uint8_t* data, size_t size)
 // Several texts in one input, separated by NULs, as C strings would end
 // there. The last piece takes everything left, NULs included; missing pieces
 // are empty.
-inline std::vector<std::wstring> SplitAtNul(const std::wstring& units, size_t count)
+inline std::vector<WideString> SplitAtNul(const WideString& units, size_t count)
 {
-    std::vector<std::wstring> pieces;
+    std::vector<WideString> pieces;
     size_t start = 0;
     for (size_t i = 0; i + 1 < count; ++i) {
-        const size_t end = start < units.size() ? units.find(L'\0', start) : std::wstring::npos;
-        if (end == std::wstring::npos) {
-            pieces.push_back(start < units.size() ? units.substr(start) : std::wstring());
+        const size_t end = start < units.size() ? units.find(L'\0', start) : WideString::npos;
+        if (end == WideString::npos) {
+            pieces.push_back(start < units.size() ? units.substr(start) : WideString());
             start = units.size();
         } else {
             pieces.push_back(units.substr(start, end - start));
             start = end + 1;
         }
     }
-    pieces.push_back(start < units.size() ? units.substr(start) : std::wstring());
+    pieces.push_back(start < units.size() ? units.substr(start) : WideString());
     return pieces;
 }
 
 // The text a C string of these units would hold.
-inline std::wstring UpToNul(const std::wstring& units)
+inline WideString UpToNul(const WideString& units)
 {
     return units.substr(0, units.find(L'\0'));
 }
@@ -58,12 +58,23 @@ inline bool IsCSpace(wchar_t c)
     return c == L' ' || (c >= L'\t' && c <= L'\r');
 }
 
+// The text without the white space around it, as the URL parsers skip it.
+inline WideString Trimmed(const WideString& text)
+{
+    size_t first = 0, last = text.size();
+    while (first < last && IsCSpace(text[first]))
+        ++first;
+    while (last > first && IsCSpace(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
 inline wchar_t LowerAscii(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
 }
 
-inline std::wstring LowerAscii(std::wstring text)
+inline WideString LowerAscii(WideString text)
 {
     for (wchar_t& c : text)
         c = LowerAscii(c);
@@ -71,7 +82,7 @@ inline std::wstring LowerAscii(std::wstring text)
 }
 
 // Code units as printable ASCII with \uXXXX for the rest, for the report.
-inline std::string Printable(const std::wstring& text, size_t limit = 200)
+inline std::string Printable(const WideString& text, size_t limit = 200)
 {
     std::string out;
     for (size_t i = 0; i < text.size() && i < limit; ++i) {
@@ -90,13 +101,13 @@ inline std::string Printable(const std::wstring& text, size_t limit = 200)
 }
 
 // Texts printed with a broken property; each target names its inputs anew.
-inline std::vector<std::pair<const char*, std::wstring>>& Shown()
+inline std::vector<std::pair<const char*, WideString>>& Shown()
 {
-    static std::vector<std::pair<const char*, std::wstring>> shown;
+    static std::vector<std::pair<const char*, WideString>> shown;
     return shown;
 }
 
-inline void Show(const char* name, const std::wstring& text)
+inline void Show(const char* name, const WideString& text)
 {
     Shown().emplace_back(name, text);
 }

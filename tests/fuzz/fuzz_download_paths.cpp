@@ -3,7 +3,7 @@
 // target and a URL, separated by a NUL.
 //
 // Beyond not crashing: the object name is path and query, never the
-// fragment; the file name is the last segment of the path, without a query,
+// fragment, with "/" for an empty path before a query; the file name is the last segment of the path, without a query,
 // within its capacity; a refused pair of paths leaves the outputs alone; an
 // accepted final path is the target with backslashes, plus the file name when
 // the target is a folder, the file then lying directly inside that folder;
@@ -17,13 +17,13 @@
 
 namespace {
 
-void CheckFileName(const std::wstring& path)
+void CheckFileName(const WideString& path)
 {
-    std::wstring name = L"sentinel";
+    WideString name = L"sentinel";
     const bool fits = FileNameFromUrlPath(path.c_str(), &name);
     const size_t slash = path.rfind(L'/');
-    std::wstring expected;
-    if (slash != std::wstring::npos)
+    WideString expected;
+    if (slash != WideString::npos)
         expected = path.substr(slash + 1, path.find(L'?', slash + 1) - (slash + 1));
     if (expected.size() >= kFileNameCapacity) {
         FUZZ_REQUIRE(!fits);
@@ -38,24 +38,31 @@ void CheckFileName(const std::wstring& path)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::ForgetShown();
-    const std::vector<std::wstring> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
-    const std::wstring target = pieces[0];
-    const std::wstring url = fuzz::UpToNul(pieces[1]);
+    const std::vector<WideString> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
+    const WideString target = pieces[0];
+    const WideString url = fuzz::UpToNul(pieces[1]);
     fuzz::Show("target", target);
     fuzz::Show("url", url);
 
     const UrlParts parts(url.c_str());
-    FUZZ_REQUIRE(MakeObjectName(parts) == std::wstring(parts.path) + parts.query);
+    // The request line's path and query: the fragment never goes out, and a
+    // query never goes out without a path before it.
+    const WideString object = MakeObjectName(parts);
+    const WideString query = parts.query;
+    FUZZ_REQUIRE(object.size() >= query.size() &&
+                 object.compare(object.size() - query.size(), query.size(), query) == 0);
+    const wchar_t* path = parts.path[0] || query.empty() ? parts.path : L"/";
+    FUZZ_REQUIRE(object.compare(0, object.size() - query.size(), path) == 0);
 
     // The path as ParseUrl gives it, and the raw text too (which may hold
     // backslashes and every other mark).
     CheckFileName(parts.path);
     CheckFileName(url);
 
-    std::wstring name;
+    WideString name;
     if (!FileNameFromUrlPath(parts.path, &name))
         return 0;
-    std::wstring finalPath = L"final untouched", tempPath = L"temp untouched";
+    WideString finalPath = L"final untouched", tempPath = L"temp untouched";
     const bool made = MakeDownloadPaths(target.empty() ? nullptr : target.c_str(), name, &finalPath, &tempPath);
     fuzz::Show("final", finalPath);
     if (!made) {
@@ -63,19 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
-    std::wstring folder = target.empty() ? L"./" : target;
+    WideString folder = target.empty() ? L"./" : target;
     for (wchar_t& c : folder)
         if (c == L'/')
             c = L'\\';
     if (folder.back() == L'\\') {
         FUZZ_REQUIRE(finalPath.compare(0, folder.size(), folder) == 0);
-        const std::wstring leaf = finalPath.substr(folder.size());
+        const WideString leaf = finalPath.substr(folder.size());
         FUZZ_REQUIRE(leaf == name);
-        FUZZ_REQUIRE(!leaf.empty() && leaf.find(L'\\') == std::wstring::npos);
+        FUZZ_REQUIRE(!leaf.empty() && leaf.find(L'\\') == WideString::npos);
     } else {
         FUZZ_REQUIRE(finalPath == folder);
     }
-    FUZZ_REQUIRE(finalPath.find(L'/') == std::wstring::npos);
+    FUZZ_REQUIRE(finalPath.find(L'/') == WideString::npos);
     FUZZ_REQUIRE(finalPath.back() != L'\\');
     FUZZ_REQUIRE(tempPath == finalPath + L".dul!");
     FUZZ_REQUIRE(tempPath.size() < kDownloadPathCapacity);

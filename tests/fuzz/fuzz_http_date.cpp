@@ -1,6 +1,7 @@
 // ParseHttpDate on any header value. Beyond not crashing: the result is the
-// invalid time or a moment between 1970 and 3000, and that moment written in
-// the server form reads back as the same value.
+// invalid time or a moment between 1970 and 3000, that moment written in
+// the server form reads back as the same value, and FormatHttpDate writes
+// exactly that form.
 //
 // The time zone is fixed to one with daylight saving (Central European), so
 // that the "daylight saving off" reading is exercised: the fields are always
@@ -19,7 +20,7 @@ namespace {
 const long long kLastAccepted = 32535215999LL; // 3000-12-31 23:59:59 UTC
 const long long kStandardOffset = 3600;
 
-std::wstring ServerForm(long long value)
+WideString ServerForm(long long value)
 {
     static const wchar_t* const days[] = {L"Sun", L"Mon", L"Tue", L"Wed", L"Thu", L"Fri", L"Sat"};
     static const wchar_t* const months[] = {L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun",
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::ForgetShown();
-    const std::wstring text = fuzz::CodeUnits(data, size);
+    const WideString text = fuzz::CodeUnits(data, size);
     fuzz::Show("text", fuzz::UpToNul(text));
     const long long value = ParseHttpDate(text.c_str());
     if (value == kInvalidTime)
@@ -58,8 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_REQUIRE(gmtime_r(&moment, &utc) != nullptr);
     FUZZ_REQUIRE(utc.tm_year + 1900 >= 1970 && utc.tm_year + 1900 <= 3000);
 
-    const std::wstring canonical = ServerForm(value);
+    const WideString canonical = ServerForm(value);
     fuzz::Show("canonical", canonical);
     FUZZ_REQUIRE(ParseHttpDate(canonical.c_str()) == value);
+    // The program writes a stamp back as the server would have sent it
+    // (If-Range compares the text).
+    if (value != kNoFileTime)
+        FUZZ_REQUIRE(FormatHttpDate(value) == canonical);
     return 0;
 }

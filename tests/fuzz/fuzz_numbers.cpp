@@ -22,9 +22,9 @@ bool IsDigit(wchar_t c)
 
 // The leading decimal digits from `at`, without leading zeros ("" for none or
 // only zeros).
-std::wstring DigitsAt(const std::wstring& text, size_t at)
+WideString DigitsAt(const WideString& text, size_t at)
 {
-    std::wstring digits;
+    WideString digits;
     for (; at < text.size() && IsDigit(text[at]); ++at)
         if (!(digits.empty() && text[at] == L'0'))
             digits += text[at];
@@ -32,12 +32,12 @@ std::wstring DigitsAt(const std::wstring& text, size_t at)
 }
 
 // a < b for digit texts without leading zeros.
-bool Below(const std::wstring& a, const std::wstring& b)
+bool Below(const WideString& a, const WideString& b)
 {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
-long long ValueOf(const std::wstring& digits)
+long long ValueOf(const WideString& digits)
 {
     long long value = 0;
     for (wchar_t c : digits)
@@ -45,7 +45,7 @@ long long ValueOf(const std::wstring& digits)
     return value;
 }
 
-int ReferenceSigned(const std::wstring& text)
+int ReferenceSigned(const WideString& text)
 {
     size_t at = 0;
     while (at < text.size() && fuzz::IsCSpace(text[at]))
@@ -53,23 +53,23 @@ int ReferenceSigned(const std::wstring& text)
     bool negative = false;
     if (at < text.size() && (text[at] == L'+' || text[at] == L'-'))
         negative = text[at++] == L'-';
-    const std::wstring digits = DigitsAt(text, at);
+    const WideString digits = DigitsAt(text, at);
     if (negative)
         return Below(digits, L"2147483648") ? static_cast<int>(-ValueOf(digits)) : INT_MIN;
     return Below(digits, L"2147483648") ? static_cast<int>(ValueOf(digits)) : INT_MAX;
 }
 
-long long ReferenceLeading(const std::wstring& text, long long limit)
+long long ReferenceLeading(const WideString& text, long long limit)
 {
-    const std::wstring digits = DigitsAt(text, 0);
-    const std::wstring bound = std::to_wstring(limit);
+    const WideString digits = DigitsAt(text, 0);
+    const WideString bound = std::to_wstring(limit).c_str();
     return Below(bound, digits) ? limit + 1 : ValueOf(digits);
 }
 
-void CheckContentRange(const std::wstring& text)
+void CheckContentRange(const WideString& text)
 {
     const ContentRange range = ParseContentRange(text.c_str());
-    const std::wstring first = DigitsAt(text, 0);
+    const WideString first = DigitsAt(text, 0);
     const bool valid = !text.empty() && IsDigit(text[0]) && !Below(L"2147483647", first);
     FUZZ_REQUIRE(range.valid == valid);
     if (!valid) {
@@ -82,15 +82,15 @@ void CheckContentRange(const std::wstring& text)
     while (dash < text.size() && IsDigit(text[dash]))
         ++dash;
     if (dash + 1 < text.size() && text[dash] == L'-' && IsDigit(text[dash + 1])) {
-        const std::wstring digits = DigitsAt(text, dash + 1);
+        const WideString digits = DigitsAt(text, dash + 1);
         if (!Below(L"2147483647", digits))
             last = static_cast<int>(ValueOf(digits));
     }
     FUZZ_REQUIRE(range.last == last);
     int total = -1;
     const size_t slash = text.find(L'/');
-    if (slash != std::wstring::npos && slash + 1 < text.size() && IsDigit(text[slash + 1])) {
-        const std::wstring digits = DigitsAt(text, slash + 1);
+    if (slash != WideString::npos && slash + 1 < text.size() && IsDigit(text[slash + 1])) {
+        const WideString digits = DigitsAt(text, slash + 1);
         if (!Below(L"2147483647", digits))
             total = static_cast<int>(ValueOf(digits));
     }
@@ -102,7 +102,7 @@ void CheckContentRange(const std::wstring& text)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::ForgetShown();
-    const std::wstring text = fuzz::UpToNul(fuzz::CodeUnits(data, size));
+    const WideString text = fuzz::UpToNul(fuzz::CodeUnits(data, size));
     fuzz::Show("text", text);
 
     FUZZ_REQUIRE(ParseSignedDecimal(text.c_str()) == ReferenceSigned(text));
@@ -111,8 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CheckContentRange(text);
 
     // Only the first 127 units of a Content-Type value are kept.
-    const std::wstring kept = text.substr(0, kContentTypeCapacity - 1);
-    const bool isText = kept.find(L"text/html") != std::wstring::npos || kept.find(L"text/plain") != std::wstring::npos;
+    const WideString kept = text.substr(0, kContentTypeCapacity - 1);
+    const bool isText = kept.find(L"text/html") != WideString::npos || kept.find(L"text/plain") != WideString::npos;
     FUZZ_REQUIRE(IsTextContentType(text.c_str()) == isText);
     return 0;
 }

@@ -61,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_REQUIRE(percent == 100);
     FUZZ_REQUIRE(ProgressPercent(later, total, position) >= percent);
 
-    const std::wstring text = ProgressWindowText(percent);
-    const std::wstring shown = std::to_wstring(percent) + L"%";
+    const WideString text = ProgressWindowText(percent);
+    const WideString shown = std::to_wstring(percent).c_str() + WideString(L"%");
     FUZZ_REQUIRE(text.size() > shown.size() && text.compare(text.size() - shown.size(), shown.size(), shown) == 0);
     return 0;
 }

@@ -4,7 +4,8 @@
 //
 // Beyond not crashing: a Location is empty only when it is blank; an absolute
 // one is kept as sent; a relative one stays on the answering server (same
-// scheme, user, host and port once split again); the result is itself
+// scheme, user, host and port once split again) and its path reaches the
+// server as written, "@" included; the result is itself
 // absolute, so a later redirect from it resolves against it unchanged; and a
 // URL accepted for the shell is a web URL as ParseUrl reads it.
 
@@ -18,21 +19,11 @@
 
 namespace {
 
-std::wstring Trimmed(const std::wstring& text)
-{
-    size_t first = 0, last = text.size();
-    while (first < last && fuzz::IsCSpace(text[first]))
-        ++first;
-    while (last > first && fuzz::IsCSpace(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
-
 // scheme "://" with a scheme of RFC 3986's letters.
-bool IsAbsolute(const std::wstring& reference)
+bool IsAbsolute(const WideString& reference)
 {
     const size_t end = reference.find(L"://");
-    if (end == std::wstring::npos || end == 0)
+    if (end == WideString::npos || end == 0)
         return false;
     for (size_t i = 0; i < end; ++i) {
         const wchar_t c = fuzz::LowerAscii(reference[i]);
@@ -43,7 +34,7 @@ bool IsAbsolute(const std::wstring& reference)
     return true;
 }
 
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
+bool StartsWithNoCase(const WideString& text, const wchar_t* prefix)
 {
     const size_t length = std::wcslen(prefix);
     return text.size() >= length && fuzz::LowerAscii(text.substr(0, length)) == prefix;
@@ -54,18 +45,18 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::ForgetShown();
-    const std::vector<std::wstring> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
-    const std::wstring base = pieces[0];
-    const std::wstring location = fuzz::UpToNul(pieces[1]);
+    const std::vector<WideString> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
+    const WideString base = pieces[0];
+    const WideString location = fuzz::UpToNul(pieces[1]);
     fuzz::Show("base", base);
     fuzz::Show("location", location);
 
-    const std::wstring resolved = ResolveLocation(base.c_str(), location.c_str());
+    const WideString resolved = ResolveLocation(base.c_str(), location.c_str());
     fuzz::Show("resolved", resolved);
-    const std::wstring reference = Trimmed(location);
+    const WideString reference = fuzz::Trimmed(location);
 
     FUZZ_REQUIRE(resolved.empty() == reference.empty());
-    FUZZ_REQUIRE(Trimmed(resolved) == resolved);
+    FUZZ_REQUIRE(fuzz::Trimmed(resolved) == resolved);
     if (IsAbsolute(reference))
         FUZZ_REQUIRE(resolved == reference);
 
@@ -84,11 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
         }
         FUZZ_REQUIRE(IsAbsolute(resolved));
+        // The reference's path, query or fragment reaches the server as written.
+        if (reference[0] == L'/' && reference.compare(0, 2, L"//") != 0)
+            FUZZ_REQUIRE(resolved.size() >= reference.size() &&
+                         resolved.compare(resolved.size() - reference.size(), reference.size(), reference) == 0);
     }
     if (IsAbsolute(resolved))
         FUZZ_REQUIRE(ResolveLocation(L"http://elsewhere/x", resolved.c_str()) == resolved);
 
-    for (const std::wstring* url : {&resolved, &base}) {
+    for (const WideString* url : {&resolved, &base}) {
         if (!IsWebPageUrl(url->c_str()))
             continue;
         FUZZ_REQUIRE(StartsWithNoCase(*url, L"http://") || StartsWithNoCase(*url, L"https://"));

@@ -16,7 +16,7 @@
 
 namespace {
 
-void RequireQuerySafe(const std::wstring& text)
+void RequireQuerySafe(const WideString& text)
 {
     for (wchar_t c : text)
         FUZZ_REQUIRE(c > L' ' && c < 0x7F && c != L'#');
@@ -32,7 +32,7 @@ int HexValue(wchar_t c)
 }
 
 // Percent escapes to bytes, then UTF-8 to code points; -1 marks bad input.
-std::vector<long> Decoded(const std::wstring& escaped)
+std::vector<long> Decoded(const WideString& escaped)
 {
     std::vector<unsigned> bytes;
     for (size_t i = 0; i < escaped.size(); ++i) {
@@ -65,7 +65,7 @@ std::vector<long> Decoded(const std::wstring& escaped)
     return points;
 }
 
-std::vector<long> CodePoints(const std::wstring& text)
+std::vector<long> CodePoints(const WideString& text)
 {
     std::vector<long> points;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -80,11 +80,11 @@ std::vector<long> CodePoints(const std::wstring& text)
     return points;
 }
 
-void CheckEscaped(const std::wstring& text)
+void CheckEscaped(const WideString& text)
 {
-    const std::wstring escaped = EscapeQueryText(text);
+    const WideString escaped = EscapeQueryText(text);
     RequireQuerySafe(escaped);
-    if (text.find(L'%') == std::wstring::npos)
+    if (text.find(L'%') == WideString::npos)
         FUZZ_REQUIRE(Decoded(escaped) == CodePoints(text));
 }
 
@@ -93,28 +93,28 @@ void CheckEscaped(const std::wstring& text)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::ForgetShown();
-    const std::wstring units = fuzz::CodeUnits(data, size);
+    const WideString units = fuzz::CodeUnits(data, size);
     fuzz::Show("text", units);
 
     CheckEscaped(units);
-    std::wstring noPercent = units;
+    WideString noPercent = units;
     for (wchar_t& c : noPercent)
         if (c == L'%')
             c = L'x';
     CheckEscaped(noPercent);
 
-    const std::wstring id = IdentifierPiece(units);
+    const WideString id = IdentifierPiece(units);
     RequireQuerySafe(id);
     FUZZ_REQUIRE(id.compare(0, 5, L"GUID=") == 0);
 
-    const std::vector<std::wstring> pieces = fuzz::SplitAtNul(units, 2);
-    const std::wstring param = ParamPiece(pieces[0], pieces[1]);
+    const std::vector<WideString> pieces = fuzz::SplitAtNul(units, 2);
+    const WideString param = ParamPiece(pieces[0], pieces[1]);
     RequireQuerySafe(param);
     FUZZ_REQUIRE(param.compare(0, 1, L"&") == 0);
     // The piece is cut to its longest size before escaping, never inside an
     // escape: it decodes to the start of the plain piece.
-    std::wstring plain = L"&" + pieces[0] + L"=" + pieces[1];
-    if (plain.find(L'%') == std::wstring::npos) {
+    WideString plain = L"&" + pieces[0] + L"=" + pieces[1];
+    if (plain.find(L'%') == WideString::npos) {
         plain.resize(plain.size() < kMaxStatsPiece ? plain.size() : kMaxStatsPiece);
         FUZZ_REQUIRE(Decoded(param) == CodePoints(plain));
     }

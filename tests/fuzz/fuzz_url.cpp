@@ -1,5 +1,6 @@
 // ParseUrl on any text. Beyond not crashing: every field ends inside its
-// capacity, a refused URL is all empty, the pieces hold what their names say,
+// capacity, a refused URL is all empty, the pieces hold what their names say
+// (an "@" past the server's part is the path's, query's or fragment's),
 // and writing the pieces back into a URL and splitting it again gives the
 // same pieces (nothing lost or invented on the way to WinINet).
 
@@ -23,9 +24,9 @@ bool Has(const wchar_t* text, wchar_t c)
     return std::wcschr(text, c) != nullptr;
 }
 
-int ExpectedService(const std::wstring& scheme)
+int ExpectedService(const WideString& scheme)
 {
-    const std::wstring lower = fuzz::LowerAscii(scheme);
+    const WideString lower = fuzz::LowerAscii(scheme);
     if (lower == L"http" || lower == L"https")
         return kServiceHttp;
     if (lower == L"ftp")
@@ -36,9 +37,9 @@ int ExpectedService(const std::wstring& scheme)
 // The pieces as one URL again. The user-info separator and the port are
 // always written: an empty user info keeps a later "@" out of it, and an
 // explicit port keeps white space at the host's end inside the URL.
-std::wstring Rejoined(const UrlParts& parts)
+WideString Rejoined(const UrlParts& parts)
 {
-    std::wstring url = parts.scheme;
+    WideString url = parts.scheme;
     url += L"://";
     url += parts.user;
     url += L':';
@@ -50,11 +51,20 @@ std::wstring Rejoined(const UrlParts& parts)
     url += parts.host;
     if (bracketed)
         url += L']';
-    url += L':' + std::to_wstring(parts.port);
+    url += (L':' + std::to_wstring(parts.port)).c_str();
     url += parts.path;
     url += parts.query;
     url += parts.fragment;
     return url;
+}
+
+// The URL as the splitter reads it: "\\" as "/", surrounding white space gone.
+WideString Normalised(WideString url)
+{
+    for (wchar_t& c : url)
+        if (c == L'\\')
+            c = L'/';
+    return fuzz::Trimmed(url);
 }
 
 void RequireSame(const UrlParts& a, const UrlParts& b)
@@ -76,7 +86,7 @@ void RequireSame(const UrlParts& a, const UrlParts& b)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::ForgetShown();
-    const std::wstring url = fuzz::CodeUnits(data, size);
+    const WideString url = fuzz::CodeUnits(data, size);
     fuzz::Show("url", fuzz::UpToNul(url));
     const UrlParts parts(url.c_str());
 
@@ -107,7 +117,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_REQUIRE(parts.query[0] == L'\0' || parts.query[0] == L'?');
     FUZZ_REQUIRE(parts.fragment[0] == L'\0' || parts.fragment[0] == L'#');
     FUZZ_REQUIRE(!Has(parts.user, L':') && !Has(parts.user, L'@') && !Has(parts.password, L'@'));
-    FUZZ_REQUIRE(!Has(parts.host, L'/'));
+    // The server's part ends at the first "/", "?" or "#": the host and the
+    // user info come from before it, path, query and fragment are all that
+    // follows it, as written (an "@" there never names another host).
+    for (const wchar_t* text : {parts.user, parts.password, parts.host})
+        FUZZ_REQUIRE(!Has(text, L'/') && !Has(text, L'?') && !Has(text, L'#'));
+    const WideString tail = WideString(parts.path) + parts.query + parts.fragment;
+    const WideString written = Normalised(fuzz::UpToNul(url));
+    FUZZ_REQUIRE(written.size() >= tail.size() &&
+                 written.compare(written.size() - tail.size(), tail.size(), tail) == 0);
     FUZZ_REQUIRE(!Has(parts.path, L'?') && !Has(parts.path, L'#') && !Has(parts.query, L'#'));
     for (const wchar_t* text : {parts.scheme, parts.user, parts.password, parts.host, parts.path, parts.query,
                                 parts.fragment})
@@ -116,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The request object name always fits its buffer.
     FUZZ_REQUIRE(MakeObjectName(parts).size() < kObjectNameCapacity);
 
-    const std::wstring again = Rejoined(parts);
+    const WideString again = Rejoined(parts);
     fuzz::Show("rejoined", again);
     RequireSame(parts, UrlParts(again.c_str()));
     return 0;

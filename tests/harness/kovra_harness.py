@@ -10,6 +10,7 @@ fault tests add to it.
 import contextlib
 import hashlib
 import json
+import ntpath
 import os
 import random
 import re
@@ -21,9 +22,17 @@ import unittest
 import urllib.request
 
 import proxies
+from harness import wine_up
 
 INSTALLER = "/KovraInstallerD1.exe"
 STATS = "/update/2/version.txt"
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def program_constant(header, name):
+    """A number the program defines ("name = number;") in one of its headers."""
+    with open(os.path.join(SOURCE, header)) as f:
+        return int(re.search(r"\b%s = (\d+);" % name, f.read()).group(1))
 
 
 class LogEntry:
@@ -67,14 +76,16 @@ def unescape(text):
 
 
 class ServerLog:
-    """Entries a server wrote after the mark (servers write when an answer is done)."""
+    """Entries a server wrote after the mark. A server writes an entry once
+    its answer is done: settle(match) tells whether every answer it has
+    given so far (to a request line containing match) is written."""
 
-    def __init__(self, path):
-        self.path = path
-        self.mark()
+    def __init__(self, path, settle=None, offset=None):
+        self.path, self.settle = path, settle
+        self.mark(offset)
 
-    def mark(self):
-        self.offset = os.path.getsize(self.path) if os.path.exists(self.path) else 0
+    def mark(self, offset=None):
+        self.offset = offset if offset is not None else os.path.getsize(self.path) if os.path.exists(self.path) else 0
 
     def entries(self):
         if not os.path.exists(self.path):
@@ -90,6 +101,33 @@ class ServerLog:
             return [e for e in self.entries() if match is None or match(e)]
         poll(lambda: len(found()) >= count, timeout)
         return found()
+
+    def settled(self, match=""):
+        """The entries once every answer given so far is among them."""
+        wait_until(lambda: self.settle(match), 60, "the server to log every answer it gave")
+        return self.entries()
+
+    def netstrings(self, match=""):
+        """settled() for the C++ tests (tests/support/ServerLog.cpp): each
+        entry as its server, request line, method, target, status, bytes
+        sent and header count, then each header's name and value, every
+        field "<length>:<bytes>"."""
+        fields = []
+        for e in self.settled(match):
+            fields += [e.server, e.request_line, e.method, e.target, str(e.status), str(e.sent), str(len(e.headers))]
+            fields += [part for header in e.headers for part in header]
+        return "".join("%d:%s" % (len(field), field) for field in fields).encode("latin-1")
+
+
+def nginx_idle(port, host):
+    """Whether nginx has written every answer it has taken a request for:
+    it reads and answers none but this one. Its one worker takes the
+    connections in the order they came."""
+    request = urllib.request.Request("http://%s/__kovra_status" % host)
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({"http": "http://127.0.0.1:%d" % port}))
+    with opener.open(request, timeout=10) as answer:
+        status = answer.read().decode("latin-1")
+    return re.search(r"Reading: (\d+) Writing: (\d+)", status).groups() == ("0", "1")
 
 
 class Harness:
@@ -112,12 +150,12 @@ class Harness:
     def program(self, name):
         return os.path.join(self.bin_dir, name)
 
-    def run(self, program, args=(), timeout=120, **overrides):
+    def run(self, program, args=(), timeout=120, preexec_fn=None, **overrides):
         """Runs a program to its end; on a time-out its whole process group
         is ended before subprocess.TimeoutExpired is raised."""
         process = subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   start_new_session=True)
+                                   start_new_session=True, preexec_fn=preexec_fn)
         try:
             out, err = process.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -132,6 +170,17 @@ class Harness:
             return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
+    def serve(self, data, where="nginx", name="KovraInstallerD1.exe", mtime=None):
+        """A file on a server, nginx's download host or the scripted server;
+        a server never sees half a file."""
+        path = os.path.join(self.download_root if where == "nginx" else self.scripted_root, name)
+        with open(path + ".new", "wb") as f:
+            f.write(data)
+        if mtime is not None:
+            os.utime(path + ".new", (mtime, mtime))
+        os.replace(path + ".new", path)
+        return path
+
     def windows_path(self, unix_path):
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
 
@@ -142,24 +191,48 @@ class Harness:
         lines = result.stdout.decode("utf-8", "replace").splitlines()
         return result.returncode, dict(line.partition("=")[::2] for line in lines)
 
+    def restart_wine(self):
+        """Ends every Wine process of the instance's prefix and starts its
+        server, services and the keeper of its desktop again, as the
+        harness does: what Wine reads when its desktop starts is read anew.
+        The instance's end ends them as it ends the first ones."""
+        env = self.env()
+        subprocess.run(["wineserver", "-k"], env=env, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=env, timeout=60)
+        wine_up(env, self.program("window_probe.exe"), lambda args, **options: subprocess.Popen(
+            args, env=env, stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True, **options))
+
     def reg(self, *args):
         return subprocess.run(["wine", "reg"] + list(args), env=self.env(), stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=60)
 
     # --- servers ------------------------------------------------------------
     def nginx_log(self):
-        return ServerLog(os.path.join(self.state, "nginx", "access.log"))
+        return ServerLog(os.path.join(self.state, "nginx", "access.log"),
+                         lambda match: nginx_idle(int(self.values["KOVRA_NGINX_PORT"]), self.download_host))
 
     def scripted_log(self):
-        return ServerLog(os.path.join(self.state, "scripted.log"))
+        return ServerLog(os.path.join(self.state, "scripted.log"),
+                         lambda match: not [line for line in self.scripted_state()["pending"] if match in line])
 
-    def squid_log(self, name="squid"):
+    def squid_log(self, name="squid", since=0):
         """(status, method, URL, user, bytes) of each request a squid of the
-        instance logged (the kinds squid and squid_auth, harness.py)."""
-        return proxies.squid_log(os.path.join(self.state, name, "access.log"))
+        instance logged (the kinds squid and squid_auth, harness.py) whose
+        header came at the time since or later."""
+        return proxies.squid_log(os.path.join(self.state, name, "access.log"), since)
 
-    def squid_url(self, name="squid"):
-        return "http://127.0.0.1:%s" % self.values["KOVRA_%s_PORT" % name.upper()]
+    def squid_idle(self, name="squid"):
+        """Whether a squid of the instance holds no client's connection (its
+        ports' connections in /proc/net/tcp: established or closing)."""
+        ports = {"0100007F:%04X" % int(self.values["KOVRA_%s_%sPORT" % (name.upper(), second)])
+                 for second in ("", "SECOND_")}
+        with open("/proc/net/tcp") as f:
+            return not [row for row in (line.split() for line in f) if row[1] in ports and row[3] in ("01", "08")]
+
+    def squid_url(self, through):
+        """The proxy URL of a squid: "squid", or "squid:second" for its second port."""
+        name, _, second = through.partition(":")
+        return "http://127.0.0.1:%s" % self.values["KOVRA_%s_%sPORT" % (name.upper(), "SECOND_" if second else "")]
 
     def _control(self, path, body=b""):
         """POSTs to the scripted server's control path; what it answered."""
@@ -184,6 +257,22 @@ class Harness:
     def scripted_state(self):
         """The scripted server's answers in progress and its aborted answers."""
         return json.loads(self._control("/__control/state").decode("utf-8"))
+
+
+def runs_program(pid, process):
+    """Whether the Unix process pid is the Windows program that process
+    (started as ["wine", program, ...]) runs: the process itself, or, as Wine 10
+    under emulation starts the program in a process of its own while the
+    one started waits for it, a process running the same program."""
+    if pid == process.pid:
+        return True
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            args = f.read().decode("utf-8", "replace").split("\0")
+    except OSError:
+        return False
+    name = os.path.basename(process.args[1]).lower()
+    return any(ntpath.basename(arg).lower() == name for arg in args)
 
 
 def poll(predicate, timeout, step=0.05):
@@ -301,8 +390,11 @@ class LoaderCase(unittest.TestCase):
                     os.remove(os.path.join(root, name))
         self.record = os.path.join(self.work, "record-%s.txt" % self._testMethodName)
         remove(self.record)
-        self.nginx = H.nginx_log()
-        self.scripted = H.scripted_log()
+        # Marked once the servers have logged every answer to an earlier case.
+        self.nginx, self.scripted = H.nginx_log(), H.scripted_log()
+        for log in (self.nginx, self.scripted):
+            log.settled()
+            log.mark()
 
     def tearDown(self):
         self.kill_loaders()
@@ -316,15 +408,7 @@ class LoaderCase(unittest.TestCase):
                 os.remove(os.path.join(temp, name))
 
     def serve(self, data, where=None, name="KovraInstallerD1.exe", mtime=None):
-        """The installer (or another file) on a server; a server never sees half a file."""
-        root = self.h.download_root if (where or self.server) == "nginx" else self.h.scripted_root
-        path = os.path.join(root, name)
-        with open(path + ".new", "wb") as f:
-            f.write(data)
-        if mtime is not None:
-            os.utime(path + ".new", (mtime, mtime))
-        os.replace(path + ".new", path)
-        return path
+        return self.h.serve(data, where or self.server, name, mtime)
 
     def loader_env(self, exit_code=0, seconds=0, scripted=None, through=None, **more):
         """The environment of a loader: what the stand-in installer records and
@@ -362,6 +446,19 @@ class LoaderCase(unittest.TestCase):
                 os.kill(loader.pid, signal.SIGKILL)
         loader.wait(timeout=60)
 
+    def freeze_when(self, loader, predicate, timeout, what):
+        """Stops the loader (SIGSTOP) at the first moment predicate() holds,
+        looking only while it is stopped, so that nothing it does next comes
+        between; the caller lets it go on (SIGCONT) or kills it."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            os.kill(loader.pid, signal.SIGSTOP)
+            if predicate():
+                return
+            os.kill(loader.pid, signal.SIGCONT)
+            time.sleep(0.001)
+        raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+
     def kill_loaders(self):
         for loader in self.loaders:
             self.kill(loader)
@@ -369,7 +466,7 @@ class LoaderCase(unittest.TestCase):
         subprocess.run(["wine", "taskkill", "/F"] + [word for name in self.strays for word in ("/IM", name)],
                        env=self.h.env(), timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # The next case must not find this one's window.
-        self.h.probe("none", "20000")
+        self.assertEqual(self.h.probe("none", "20000")[0], 0, "a loader window outlived its process")
 
     def stats_kinds(self, log):
         return [stats_type(e) for e in log.entries() if is_stats(e)]
@@ -383,7 +480,9 @@ class LoaderCase(unittest.TestCase):
             f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
         os.chmod(opened + ".sh", 0o755)
         key = r"HKCU\Software\Wine\WineBrowser"
-        self.h.reg("add", key, "/v", "Browsers", "/d", opened + ".sh", "/f")
+        # Wine splits each browser into words as a command line: quoted, a
+        # folder with spaces stays one.
+        self.h.reg("add", key, "/v", "Browsers", "/d", '"%s.sh"' % opened, "/f")
         self.addCleanup(self.h.reg, "delete", key, "/v", "Browsers", "/f")
         return opened
 
@@ -398,7 +497,7 @@ class LoaderCase(unittest.TestCase):
         return os.path.join(self.h.temp_dir, name)
 
     def temp_windows(self, name="KovraLoader.exe"):
-        return "C:\\users\\%s\\Temp\\%s" % (self.h.values["KOVRA_WINE_USER"], name)
+        return "%s\\%s" % (self.h.values["KOVRA_TEMP_DIR_WIN"], name)
 
 
 # --- what the fault tests add ----------------------------------------------------

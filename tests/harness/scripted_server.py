@@ -27,6 +27,10 @@ Options:
   chunked       bodies in chunks (Transfer-Encoding: chunked), no
                 Content-Length; a cut, reset or stall leaves out the last chunk
   lm=TEXT       Last-Modified text; "none" leaves it out (default: file mtime)
+  etag=TEXT     ETag header (none by default); an If-Range naming an entity
+                tag gets the range only when it is this tag and strong
+  refusehead=N  answer every HEAD with status N (as servers of signed URLs
+                refuse every method but the one signed); GETs as usual
   norange       ignore Range, answer 200 with the whole file
   force206      answer 206 with Content-Range even without Range
   noifrange     honour Range even when If-Range does not match Last-Modified
@@ -51,6 +55,8 @@ Options:
                 (POST /__control/open with the name): a test slows an answer
                 down only as long as it needs
   rate=BYTES    limit the body to this many bytes a second
+  pace=BYTES    send the body in pieces of this size, each once the test has
+                opened the gate "<until> <k>" for it (k = 1, 2, ...)
   body=TEXT     literal body instead of the file
   padheaders=N  add junk header lines of about N bytes in all
   header=LINE   one extra raw header line (may repeat in scripts as "headers")
@@ -67,6 +73,9 @@ POST /__control/open opens the gate named in the body; /__control/reset
 closes every gate. GET or POST /__control/state answers JSON: "pending", the request lines being
 answered right now (not yet in the log), and "resets", one record per answer
 ended by reset= ({"request", "range", "written", "unacked"}), oldest first.
+POST /__control/log with "<nginx|scripted> <offset> <match>" answers the
+entries of that log from the offset on, once every answer given so far to a
+request line containing match is written (kovra_harness.ServerLog.netstrings).
 """
 
 import argparse
@@ -74,6 +83,7 @@ import email.utils
 import fcntl
 import json
 import os
+import select
 import socket
 import socketserver
 import struct
@@ -81,6 +91,8 @@ import termios
 import threading
 import time
 import urllib.parse
+
+import kovra_harness
 
 SCRIPTS = {}
 SCRIPTS_LOCK = threading.Lock()
@@ -134,6 +146,21 @@ def take_script_step(path, method, target):
                 merged.update(step)
                 return merged
         return dict(script.get("default", {}))
+
+
+def server_log(which, offset):
+    """The instance's nginx log, or this server's, read from offset."""
+    folder = os.path.dirname(os.path.abspath(ARGS.log))
+    if which == "nginx":
+        with open(os.path.join(folder, "env.json")) as f:
+            values = json.load(f)
+        return kovra_harness.ServerLog(os.path.join(folder, "nginx", "access.log"), lambda match: (
+            kovra_harness.nginx_idle(int(values["KOVRA_NGINX_PORT"]), values["KOVRA_DOWNLOAD_HOST"])), offset)
+
+    def settled(match):
+        with STATE_LOCK:
+            return not [line for line in PENDING.values() if match in line]
+    return kovra_harness.ServerLog(ARGS.log, settled, offset)
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -224,6 +251,9 @@ class Handler(socketserver.BaseRequestHandler):
             with STATE_LOCK:
                 state = {"pending": sorted(PENDING.values()), "resets": list(RESETS)}
             reply = json.dumps(state).encode("utf-8")
+        elif path == "/__control/log":
+            which, offset, match = body.decode("latin-1").split(" ", 2)
+            reply = server_log(which, int(offset)).netstrings(match)
         elif path == "/__control/ping":
             pass
         else:
@@ -234,6 +264,20 @@ class Handler(socketserver.BaseRequestHandler):
 
     def send_raw(self, data):
         self.request.sendall(data)
+
+    def wait_gate(self, gate, seconds):
+        """Waits until the test opens the gate, seconds pass or the client
+        hangs up (a killed client's answer is logged at once); whether the
+        gate is open."""
+        deadline = time.time() + seconds
+        while gate not in OPENED and time.time() < deadline:
+            try:
+                if select.select([self.request], [], [], 0)[0] and not self.request.recv(1, socket.MSG_PEEK):
+                    break
+            except OSError:
+                break
+            time.sleep(0.02)
+        return gate in OPENED
 
     def hold(self, opts):
         deadline = time.time() + float(opts.get("hold", 60))
@@ -260,9 +304,7 @@ class Handler(socketserver.BaseRequestHandler):
                 file_part = "/" + file_rest
 
         if opts.get("delay"):
-            deadline = time.time() + float(opts["delay"])
-            while time.time() < deadline and opts.get("until") not in OPENED:
-                time.sleep(0.02)
+            self.wait_gate(opts.get("until"), float(opts["delay"]))
         if opts.get("silent"):
             self.hold(opts)
             return 0, 0, False
@@ -302,6 +344,8 @@ class Handler(socketserver.BaseRequestHandler):
                 location = "/x/%sredirect=%d/%s" % (others + ";" if others else "", remaining - 1, file_rest)
         if location:
             extra.append(("Location", location))
+        elif method == "HEAD" and opts.get("refusehead"):
+            status = int(opts["refusehead"])
 
         if body is None and not status and path.startswith("/update/"):
             body = b"ok\n"
@@ -321,10 +365,14 @@ class Handler(socketserver.BaseRequestHandler):
         total = len(body) if body is not None else 0
         start, end = 0, total
         range_header = header_map.get("range")
-        # If-Range with a date: the range only when it is exactly the
-        # Last-Modified text, the whole file otherwise (a strong comparison).
+        # If-Range: the range only when it names this version exactly (the
+        # Last-Modified text, or the ETag, never a weak one), the whole file
+        # otherwise (a strong comparison).
+        etag = opts.get("etag")
         if_range = header_map.get("if-range")
-        if if_range is not None and if_range != lm_text and not opts.get("noifrange"):
+        named = etag if if_range is not None and if_range.startswith(('"', "W/")) else lm_text
+        if (if_range is not None and (if_range != named or named.startswith("W/"))
+                and not opts.get("noifrange")):
             range_header = None
         if not status:
             status = 200
@@ -371,6 +419,8 @@ class Handler(socketserver.BaseRequestHandler):
             lines.append("Content-Length: %s" % length_text)
         if lm_text:
             lines.append("Last-Modified: %s" % lm_text)
+        if etag:
+            lines.append("ETag: %s" % etag)
         lines.append("Accept-Ranges: bytes")
         for name, value in extra:
             lines.append("%s: %s" % (name, value))
@@ -448,8 +498,14 @@ class Handler(socketserver.BaseRequestHandler):
         chunk = 65536 if not rate else max(1, int(rate / 20))
         began = time.time()
         view = memoryview(payload)
+        pace = int(opts.get("pace", 0))
         while sent < limit:
             n = min(chunk, limit - sent)
+            if pace:
+                n = min(n, pace - sent % pace)
+                gate = "%s %d" % (opts.get("until"), sent // pace + 1)
+                if sent % pace == 0 and not self.wait_gate(gate, float(opts.get("hold", 60))):
+                    break
             if chunked:
                 self.request.sendall(b"%x\r\n" % n + bytes(view[sent:sent + n]) + b"\r\n")
             else:

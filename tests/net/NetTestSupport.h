@@ -16,7 +16,7 @@ namespace nettest {
 struct Event {
     int event = 0;
     int number = 0;       // TotalSize, Progress
-    std::wstring text;    // Message, TextContent, FileName
+    WideString text;    // Message, TextContent, FileName
     std::string body;     // TextBody, up to its terminating zero
 };
 
@@ -41,12 +41,12 @@ public:
     int FirstProgress() const; // -1 when none came
     int LastProgress() const;
     int LastEvent() const;     // 0 when none came
-    std::wstring LastMessage() const;
+    WideString LastMessage() const;
     bool Has(int event) const;
 };
 
 // One download by a fresh engine, every event recorded: its result.
-inline int Fetch(const std::wstring& url, const std::wstring& target, EventLog& events)
+inline int Fetch(const WideString& url, const WideString& target, EventLog& events)
 {
     return HttpDownloader().Download(url.c_str(), target.c_str(), EventLog::Callback, &events);
 }
@@ -55,16 +55,16 @@ inline int Fetch(const std::wstring& url, const std::wstring& target, EventLog& 
 std::string MakeBytes(size_t size, unsigned seed);
 
 // A fresh, empty folder for one case, with a trailing backslash.
-std::wstring FreshFolder(const std::wstring& name);
+WideString FreshFolder(const WideString& name);
 
 // Server files: nginx's download root and the scripted server's root.
-std::wstring NginxFile(const std::wstring& name);
-std::wstring ScriptedFile(const std::wstring& name);
-std::wstring NginxUrl(const std::wstring& name);
-std::wstring ScriptedUrl(const std::wstring& pathAndQuery);
+WideString NginxFile(const WideString& name);
+WideString ScriptedFile(const WideString& name);
+WideString NginxUrl(const WideString& name);
+WideString ScriptedUrl(const WideString& pathAndQuery);
 
 // Writes a server file and sets its modification time (UTC).
-void PutServerFile(const std::wstring& path, const std::string& bytes, int year, int month, int day, int hour,
+void PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
                    int minute, int second);
 // The HTTP date a server sends for that time.
 std::string HttpDateText(int year, int month, int day, int hour, int minute, int second);
@@ -72,17 +72,34 @@ std::string HttpDateText(int year, int month, int day, int hour, int minute, int
 // taken as local time, daylight saving off.
 long long StampFor(int year, int month, int day, int hour, int minute, int second);
 
-// Requests for a file (target containing name) logged since the mark; waits
-// for at least `expected`, then a little longer for late extras.
-std::vector<harness::LogEntry> RequestsFor(const harness::ServerLog& log, const std::string& name, size_t expected);
+// A case's fresh folder, and a server file of MakeBytes(size, seed) from that
+// date; the folder, the bytes and their stamp.
+struct Served {
+    WideString folder;
+    std::string bytes;
+    long long stamp;
+};
+Served Serve(const WideString& serverFile, const WideString& folder, size_t size, unsigned seed, int year,
+             int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// Requests for a file (target containing name) logged since the mark, every
+// one answered so far among them.
+std::vector<harness::LogEntry> RequestsFor(const harness::ServerLog& log, const std::string& name);
 std::string Methods(const std::vector<harness::LogEntry>& entries); // "HEAD GET"
 
 // Every file under a folder (no trailing backslash), recursively.
-void ListFiles(const std::wstring& folder, std::vector<std::wstring>& files);
+void ListFiles(const WideString& folder, std::vector<WideString>& files);
 
-DWORD Attributes(const std::wstring& path);
-bool Exists(const std::wstring& path);
-bool IsHidden(const std::wstring& path);
-long long SizeOf(const std::wstring& path);
+DWORD Attributes(const WideString& path);
+bool Exists(const WideString& path);
+bool IsHidden(const WideString& path);
+long long SizeOf(const WideString& path);
+
+// Whether a file the download has stamped is hidden. Windows keeps a file's
+// attributes when its times are set; Wine 10 clears FILE_ATTRIBUTE_HIDDEN
+// then (measured with SetFileTime, _futime64 and _wutime64; Wine 8 keeps
+// it). Where setting the times clears it, a stamped file cannot be seen
+// hidden: this answers true, and says so once on standard output.
+bool IsHiddenAfterStamp(const WideString& path);
 
 } // namespace nettest

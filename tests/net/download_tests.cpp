@@ -14,6 +14,7 @@
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/ServerLog.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -27,8 +28,8 @@ namespace {
 
 // Checks made on the files at every Progress event.
 struct Watch {
-    std::wstring temp;
-    std::wstring final;
+    WideString temp;
+    WideString final;
     long long stamp = 0;
     int progress = 0;
     int hidden = 0;
@@ -41,7 +42,7 @@ void WatchFiles(EventLog& log, int count)
 {
     Watch& watch = *static_cast<Watch*>(log.user);
     ++watch.progress;
-    watch.hidden += nettest::IsHidden(watch.temp);
+    watch.hidden += nettest::IsHiddenAfterStamp(watch.temp);
     watch.sized += nettest::SizeOf(watch.temp) == count;
     watch.stamped += GetFileModificationTime(watch.temp.c_str()) == watch.stamp;
     watch.finalAbsent += !nettest::Exists(watch.final);
@@ -61,7 +62,7 @@ void CheckProgress(const EventLog& events, int after, int last)
     }
 }
 
-void CheckFinal(const std::wstring& final, const std::string& bytes, long long stamp)
+void CheckFinal(const WideString& final, const std::string& bytes, long long stamp)
 {
     CHECK(harness::ReadWholeFile(final) == bytes);
     CHECK(nettest::Exists(final));
@@ -71,7 +72,7 @@ void CheckFinal(const std::wstring& final, const std::string& bytes, long long s
 }
 
 // Leaves a temporary file as an earlier call would have: bytes and a time.
-void PutTemp(const std::wstring& temp, const std::string& bytes, long long stamp)
+void PutTemp(const WideString& temp, const std::string& bytes, long long stamp)
 {
     REQUIRE(harness::WriteWholeFile(temp, bytes));
     ::SetFileAttributesW(temp.c_str(), FILE_ATTRIBUTE_HIDDEN);
@@ -86,10 +87,8 @@ TEST_SUITE("download")
 {
     TEST_CASE("a fresh download: Range from 0, hidden while incomplete, stamped and unhidden when done")
     {
-        const std::wstring folder = nettest::FreshFolder(L"fresh");
-        const std::string bytes = nettest::MakeBytes(300000, 11);
-        nettest::PutServerFile(nettest::NginxFile(L"fresh.bin"), bytes, 2021, 3, 4, 5, 6, 7);
-        const long long stamp = nettest::StampFor(2021, 3, 4, 5, 6, 7);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"fresh.bin"), L"fresh", 300000, 11, 2021, 3, 4, 5, 6, 7);
 
         Watch watch;
         watch.temp = folder + L"fresh.bin.dul!";
@@ -110,7 +109,7 @@ TEST_SUITE("download")
         CHECK(watch.finalAbsent == 30);
         CheckFinal(watch.final, bytes, stamp);
 
-        const auto requests = nettest::RequestsFor(log, "/fresh.bin", 2);
+        const auto requests = nettest::RequestsFor(log, "/fresh.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET");
         const std::string url = "http://" + Narrow(KOVRA_DOWNLOAD_HOST) + ":80/fresh.bin";
         CHECK(requests[0].target == url);
@@ -126,11 +125,9 @@ TEST_SUITE("download")
 
     TEST_CASE("a stopped transfer is resumed from its size with If-Range, Progress going on from there")
     {
-        const std::wstring folder = nettest::FreshFolder(L"resume");
-        const std::string bytes = nettest::MakeBytes(200000, 12);
-        nettest::PutServerFile(nettest::NginxFile(L"resume.bin"), bytes, 2021, 3, 5, 1, 2, 3);
-        const long long stamp = nettest::StampFor(2021, 3, 5, 1, 2, 3);
-        const std::wstring temp = folder + L"resume.bin.dul!";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"resume.bin"), L"resume", 200000, 12, 2021, 3, 5, 1, 2, 3);
+        const WideString temp = folder + L"resume.bin.dul!";
         // Marked before the first call: the server logs a stopped GET late.
         harness::ServerLog log("nginx");
 
@@ -140,7 +137,7 @@ TEST_SUITE("download")
         CHECK(Fetch(nettest::NginxUrl(L"resume.bin"), folder, first) == Failed);
         CHECK(first.Summary() == std::string("FileName:resume.bin TotalSize:200000 Progress*3 ") + kNetworkError);
         CHECK(harness::ReadWholeFile(temp) == bytes.substr(0, 30720));
-        CHECK(nettest::IsHidden(temp));
+        CHECK(nettest::IsHiddenAfterStamp(temp));
         CHECK(GetFileModificationTime(temp.c_str()) == stamp);
         CHECK_FALSE(nettest::Exists(folder + L"resume.bin"));
 
@@ -149,7 +146,7 @@ TEST_SUITE("download")
         CheckProgress(second, 30720, 200000);
         CHECK(second.Summary().rfind("FileName:resume.bin TotalSize:200000 Progress*", 0) == 0);
         CheckFinal(folder + L"resume.bin", bytes, stamp);
-        const auto requests = nettest::RequestsFor(log, "/resume.bin", 4);
+        const auto requests = nettest::RequestsFor(log, "/resume.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
         CHECK(requests[1].Header("Range") == "bytes=0-");
         CHECK(requests[3].Header("Range") == "bytes=30720-");
@@ -160,11 +157,10 @@ TEST_SUITE("download")
 
     TEST_CASE("a connection cut mid-way leaves exactly the bytes received; the next call asks for the rest")
     {
-        const std::wstring folder = nettest::FreshFolder(L"cut");
-        const std::string bytes = nettest::MakeBytes(120000, 13);
-        nettest::PutServerFile(nettest::ScriptedFile(L"cut.bin"), bytes, 2021, 4, 1, 0, 0, 0);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"cut.bin"), L"cut", 120000, 13, 2021, 4, 1);
         REQUIRE(harness::ScriptPath(R"({"path": "/cut.bin", "steps": [{"method": "GET", "cut": 25000}]})"));
-        const std::wstring temp = folder + L"cut.bin.dul!";
+        const WideString temp = folder + L"cut.bin.dul!";
 
         EventLog first;
         harness::ServerLog log("scripted");
@@ -177,13 +173,13 @@ TEST_SUITE("download")
         CHECK(kept <= 25000);
         CHECK(kept >= 20480);
         CHECK(harness::ReadWholeFile(temp) == bytes.substr(0, static_cast<size_t>(kept)));
-        CHECK(nettest::IsHidden(temp));
+        CHECK(nettest::IsHiddenAfterStamp(temp));
 
         EventLog second;
         CHECK(Fetch(nettest::ScriptedUrl(L"/cut.bin"), folder, second) == Ok);
         CheckProgress(second, static_cast<int>(kept), 120000);
         CheckFinal(folder + L"cut.bin", bytes, nettest::StampFor(2021, 4, 1, 0, 0, 0));
-        const auto requests = nettest::RequestsFor(log, "/cut.bin", 4);
+        const auto requests = nettest::RequestsFor(log, "/cut.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
         CHECK(requests[1].Header("Range") == "bytes=0-");
         CHECK(requests[3].Header("Range") == "bytes=" + std::to_string(kept) + "-");
@@ -193,11 +189,9 @@ TEST_SUITE("download")
 
     TEST_CASE("a server ignoring Range: writing starts again at 0 and the file is cut to what came")
     {
-        const std::wstring folder = nettest::FreshFolder(L"norange");
-        const std::string bytes = nettest::MakeBytes(100000, 14);
-        nettest::PutServerFile(nettest::ScriptedFile(L"ign.bin"), bytes, 2021, 4, 2, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 4, 2, 0, 0, 0);
-        const std::wstring temp = folder + L"ign.bin.dul!";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"ign.bin"), L"norange", 100000, 14, 2021, 4, 2);
+        const WideString temp = folder + L"ign.bin.dul!";
         // A longer partial file of the same version: its tail must not survive.
         PutTemp(temp, bytes.substr(0, 20480), stamp);
 
@@ -206,7 +200,7 @@ TEST_SUITE("download")
         CHECK(Fetch(nettest::ScriptedUrl(L"/x/norange/ign.bin"), folder, events) == Ok);
         CheckProgress(events, 0, 100000); // from 0 again, not from 20480
         CheckFinal(folder + L"ign.bin", bytes, stamp);
-        const auto requests = nettest::RequestsFor(log, "/ign.bin", 2);
+        const auto requests = nettest::RequestsFor(log, "/ign.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET");
         CHECK(requests[1].Header("Range") == "bytes=20480-");
         CHECK(requests[1].status == 200);
@@ -214,11 +208,9 @@ TEST_SUITE("download")
 
     TEST_CASE("a temporary file holding the whole file: no GET, stamped and renamed")
     {
-        const std::wstring folder = nettest::FreshFolder(L"whole");
-        const std::string bytes = nettest::MakeBytes(50000, 15);
-        nettest::PutServerFile(nettest::NginxFile(L"whole.bin"), bytes, 2021, 4, 3, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 4, 3, 0, 0, 0);
-        const std::wstring temp = folder + L"whole.bin.dul!";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"whole.bin"), L"whole", 50000, 15, 2021, 4, 3);
+        const WideString temp = folder + L"whole.bin.dul!";
 
         // A stop on the completing chunk leaves the whole file behind.
         EventLog first;
@@ -227,7 +219,7 @@ TEST_SUITE("download")
         CHECK(Fetch(nettest::NginxUrl(L"whole.bin"), folder, first) == Failed);
         CHECK(first.Summary() == "FileName:whole.bin TotalSize:50000 Progress*5 Aborted");
         CHECK(harness::ReadWholeFile(temp) == bytes);
-        CHECK(nettest::IsHidden(temp));
+        CHECK(nettest::IsHiddenAfterStamp(temp));
         CHECK(GetFileModificationTime(temp.c_str()) == stamp);
         CHECK_FALSE(nettest::Exists(folder + L"whole.bin"));
 
@@ -236,15 +228,13 @@ TEST_SUITE("download")
         CHECK(Fetch(nettest::NginxUrl(L"whole.bin"), folder, second) == Ok);
         CHECK(second.Summary() == "FileName:whole.bin TotalSize:50000 Completed");
         CheckFinal(folder + L"whole.bin", bytes, stamp);
-        CHECK(nettest::Methods(nettest::RequestsFor(log, "/whole.bin", 1)) == "HEAD");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "/whole.bin")) == "HEAD");
     }
 
     TEST_CASE("a temporary file longer than the total is not this version: fetched again from 0")
     {
-        const std::wstring folder = nettest::FreshFolder(L"longer");
-        const std::string bytes = nettest::MakeBytes(40000, 16);
-        nettest::PutServerFile(nettest::NginxFile(L"longer.bin"), bytes, 2021, 4, 4, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 4, 4, 0, 0, 0);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"longer.bin"), L"longer", 40000, 16, 2021, 4, 4);
         PutTemp(folder + L"longer.bin.dul!", bytes + "tail of something else", stamp);
 
         EventLog events;
@@ -252,18 +242,16 @@ TEST_SUITE("download")
         CHECK(Fetch(nettest::NginxUrl(L"longer.bin"), folder, events) == Ok);
         CheckProgress(events, 0, 40000);
         CheckFinal(folder + L"longer.bin", bytes, stamp);
-        const auto requests = nettest::RequestsFor(log, "/longer.bin", 2);
+        const auto requests = nettest::RequestsFor(log, "/longer.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET");
         CHECK(requests[1].Header("Range") == "bytes=0-");
     }
 
     TEST_CASE("the final file already there with the server's time and size: no GET, untouched")
     {
-        const std::wstring folder = nettest::FreshFolder(L"present");
-        const std::string bytes = nettest::MakeBytes(30000, 17);
-        nettest::PutServerFile(nettest::NginxFile(L"present.bin"), bytes, 2021, 4, 5, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 4, 5, 0, 0, 0);
-        const std::wstring final = folder + L"present.bin";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"present.bin"), L"present", 30000, 17, 2021, 4, 5);
+        const WideString final = folder + L"present.bin";
         // Same size and time, other bytes: only time and size are compared.
         const std::string local = nettest::MakeBytes(30000, 99);
         REQUIRE(harness::WriteWholeFile(final, local));
@@ -276,16 +264,14 @@ TEST_SUITE("download")
         CHECK(harness::ReadWholeFile(final) == local);
         CHECK(GetFileModificationTime(final.c_str()) == stamp);
         CHECK_FALSE(nettest::Exists(final + L".dul!"));
-        CHECK(nettest::Methods(nettest::RequestsFor(log, "/present.bin", 1)) == "HEAD");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "/present.bin")) == "HEAD");
     }
 
     TEST_CASE("a final file differing in size or time is downloaded again and replaced")
     {
-        const std::wstring folder = nettest::FreshFolder(L"differ");
-        const std::string bytes = nettest::MakeBytes(30000, 18);
-        nettest::PutServerFile(nettest::NginxFile(L"differ.bin"), bytes, 2021, 4, 6, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 4, 6, 0, 0, 0);
-        const std::wstring final = folder + L"differ.bin";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"differ.bin"), L"differ", 30000, 18, 2021, 4, 6);
+        const WideString final = folder + L"differ.bin";
 
         struct Row {
             const char* what;
@@ -304,17 +290,18 @@ TEST_SUITE("download")
             CHECK(Fetch(nettest::NginxUrl(L"differ.bin"), folder, events) == Ok);
             CHECK(events.Summary() == "FileName:differ.bin TotalSize:30000 Progress*3 Completed");
             CheckFinal(final, bytes, stamp);
-            CHECK(nettest::Methods(nettest::RequestsFor(log, "/differ.bin", 2)) == "HEAD GET");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/differ.bin")) == "HEAD GET");
         }
     }
 
     TEST_CASE("no Last-Modified: never counted as present, a partial file starts over, times left alone")
     {
-        const std::wstring folder = nettest::FreshFolder(L"nolm");
-        const std::string bytes = nettest::MakeBytes(60000, 19);
-        nettest::PutServerFile(nettest::ScriptedFile(L"nolm.bin"), bytes, 2019, 1, 1, 0, 0, 0);
-        const std::wstring url = nettest::ScriptedUrl(L"/x/lm=none/nolm.bin");
-        const std::wstring final = folder + L"nolm.bin";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"nolm.bin"), L"nolm", 60000, 19, 2019, 1, 1);
+        // A strong ETag vouches only within one run (one downloader): each
+        // call here is a run of its own.
+        const WideString url = nettest::ScriptedUrl(L"/x/lm=none;etag=%22t1%22/nolm.bin");
+        const WideString final = folder + L"nolm.bin";
         harness::ServerLog log("scripted");
 
         EventLog first;
@@ -338,7 +325,7 @@ TEST_SUITE("download")
         CheckProgress(third, 0, 60000);
         CHECK(harness::ReadWholeFile(final) == bytes);
 
-        const auto requests = nettest::RequestsFor(log, "/nolm.bin", 8);
+        const auto requests = nettest::RequestsFor(log, "/nolm.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET HEAD GET HEAD GET");
         CHECK(requests[7].Header("Range") == "bytes=0-");
         CHECK_FALSE(requests[7].HasHeader("If-Range"));
@@ -346,9 +333,8 @@ TEST_SUITE("download")
 
     TEST_CASE("without a callback the download runs to its end and returns the same codes")
     {
-        const std::wstring folder = nettest::FreshFolder(L"nocallback");
-        const std::string bytes = nettest::MakeBytes(45000, 20);
-        nettest::PutServerFile(nettest::NginxFile(L"nocb.bin"), bytes, 2021, 4, 7, 0, 0, 0);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"nocb.bin"), L"nocallback", 45000, 20, 2021, 4, 7);
         HttpDownloader downloader;
         CHECK(downloader.Download(nettest::NginxUrl(L"nocb.bin").c_str(), folder.c_str(), nullptr, nullptr) == Ok);
         CheckFinal(folder + L"nocb.bin", bytes, nettest::StampFor(2021, 4, 7, 0, 0, 0));
@@ -357,7 +343,7 @@ TEST_SUITE("download")
               UnexpectedStatus);
         CHECK(downloader.Download(L"gopher://h/x", folder.c_str(), nullptr, nullptr) == UnsupportedScheme);
         // A file path as the target, written with forward slashes.
-        std::wstring target = folder + L"renamed.exe";
+        WideString target = folder + L"renamed.exe";
         for (wchar_t& c : target)
             if (c == L'\\')
                 c = L'/';
@@ -367,9 +353,8 @@ TEST_SUITE("download")
 
     TEST_CASE("redirects start the events again for the new URL, relative ones included")
     {
-        const std::wstring folder = nettest::FreshFolder(L"redirect");
-        const std::string bytes = nettest::MakeBytes(25000, 21);
-        nettest::PutServerFile(nettest::ScriptedFile(L"target.bin"), bytes, 2021, 4, 8, 0, 0, 0);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"target.bin"), L"redirect", 25000, 21, 2021, 4, 8);
         const std::string location = harness::Narrow(nettest::ScriptedUrl(L"/target.bin"));
         REQUIRE(harness::ScriptPath(R"({"path": "/start.bin", "default": {"status": 302, "location": ")" + location +
                                     R"("}})"));
@@ -380,7 +365,7 @@ TEST_SUITE("download")
         CHECK(events.Summary() == "FileName:target.bin TotalSize:25000 Progress*3 Completed");
         CheckFinal(folder + L"target.bin", bytes, nettest::StampFor(2021, 4, 8, 0, 0, 0));
         CHECK_FALSE(nettest::Exists(folder + L"start.bin"));
-        auto requests = nettest::RequestsFor(log, ".bin", 3);
+        auto requests = nettest::RequestsFor(log, ".bin");
         REQUIRE(nettest::Methods(requests) == "HEAD HEAD GET");
         CHECK(requests[0].target == "/start.bin");
         CHECK(requests[0].status == 302);
@@ -393,7 +378,7 @@ TEST_SUITE("download")
         CHECK(Fetch(nettest::ScriptedUrl(L"/x/redirect=3/target.bin"), folder + L"chained.bin", chain) == Ok);
         CHECK(chain.Summary() == "FileName:target.bin TotalSize:25000 Progress*3 Completed");
         CHECK(harness::ReadWholeFile(folder + L"chained.bin") == bytes);
-        requests = nettest::RequestsFor(log, "target.bin", 5);
+        requests = nettest::RequestsFor(log, "target.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD HEAD HEAD HEAD GET");
         CHECK(requests[0].status == 302);
         CHECK(requests[2].status == 302);
@@ -407,11 +392,11 @@ TEST_SUITE("download")
                                         R"(, "location": "target.bin"}})"));
             log.Mark();
             EventLog hop;
-            const std::wstring target = folder + L"hop" + std::to_wstring(status) + L".out";
+            const WideString target = folder + L"hop" + std::to_wstring(status).c_str() + L".out";
             CHECK(Fetch(nettest::ScriptedUrl(L"/hop.bin"), target, hop) == Ok);
             CHECK(harness::ReadWholeFile(target) == bytes);
             CHECK(hop.Summary() == "FileName:target.bin TotalSize:25000 Progress*3 Completed");
-            requests = nettest::RequestsFor(log, ".bin", 3);
+            requests = nettest::RequestsFor(log, ".bin");
             REQUIRE(nettest::Methods(requests) == "HEAD HEAD GET");
             CHECK(requests[0].status == status);
             CHECK(requests[2].target == "/target.bin");
@@ -421,34 +406,41 @@ TEST_SUITE("download")
         // goes along, the name stays the first URL's. Never to another
         // scheme, and not for ever.
         REQUIRE(harness::ScriptPath(R"({"path": "/signed/target.bin", "default": {"file": "target.bin"}})"));
+        const std::string signedAt = harness::Narrow(nettest::ScriptedUrl(L"/signed/target.bin?sig=a@b.example"));
         const struct {
-            const char* location;
+            std::string location;
             int result;
             const char* summary;
-            size_t requests; // HEAD, then GETs
+            size_t requests;     // HEAD, then GETs
+            const char* arrived; // the last GET's target
         } gets[] = {
-            {"signed/target.bin?sig=1", Ok, "FileName:get-hop.bin TotalSize:25000 Progress*3 Completed", 3},
+            {"signed/target.bin?sig=1", Ok, "FileName:get-hop.bin TotalSize:25000 Progress*3 Completed", 3,
+             "/signed/target.bin?sig=1"},
+            // An "@" in the query of an absolute Location: the same server.
+            {signedAt, Ok, "FileName:get-hop.bin TotalSize:25000 Progress*3 Completed", 3,
+             "/signed/target.bin?sig=a@b.example"},
             {"ftp://127.0.0.1/target.bin", Failed, "FileName:get-hop.bin TotalSize:25000 Message:Protocol not supported",
-             2},
-            {"/x/redirect=11/target.bin", Failed, "FileName:get-hop.bin TotalSize:25000 Message:Too many redirects", 12},
+             2, ""},
+            {"/x/redirect=11/target.bin", Failed, "FileName:get-hop.bin TotalSize:25000 Message:Too many redirects", 12,
+             ""},
         };
         for (const auto& row : gets) {
             CAPTURE(row.location);
             REQUIRE(harness::ScriptPath(R"({"path": "/get-hop.bin", "steps": [{"method": "GET", "status": 302, )"
-                                        R"("location": ")" + std::string(row.location) +
+                                        R"("location": ")" + row.location +
                                         R"("}], "default": {"file": "target.bin"}})"));
-            const std::wstring target = nettest::FreshFolder(L"get-redirect");
+            const WideString target = nettest::FreshFolder(L"get-redirect");
             log.Mark();
             EventLog hop;
             CHECK(Fetch(nettest::ScriptedUrl(L"/get-hop.bin"), target, hop) == row.result);
             CHECK(hop.Summary() == row.summary);
-            requests = nettest::RequestsFor(log, ".bin", row.requests);
+            requests = nettest::RequestsFor(log, ".bin");
             REQUIRE(requests.size() == row.requests);
             CHECK(requests[0].method == "HEAD");
             CHECK(requests[1].status == 302);
             if (row.result == Ok) {
                 CHECK(harness::ReadWholeFile(target + L"get-hop.bin") == bytes);
-                CHECK(requests[2].target == "/signed/target.bin?sig=1");
+                CHECK(requests[2].target == row.arrived);
                 CHECK(requests[2].Header("Range") == "bytes=0-");
                 CHECK(requests[2].status == 206);
             }
@@ -456,14 +448,72 @@ TEST_SUITE("download")
         harness::ResetScripts();
     }
 
+    TEST_CASE("a HEAD refused with 403, 405 or 501: the ranged GET alone does the probe's work")
+    {
+        const std::string bytes = nettest::MakeBytes(70000, 24);
+        nettest::PutServerFile(nettest::ScriptedFile(L"refused.bin"), bytes, 2021, 4, 13, 0, 0, 0);
+        const long long stamp = nettest::StampFor(2021, 4, 13, 0, 0, 0);
+        // The GET may be sent on to a signed URL with an "@" in its query.
+        REQUIRE(harness::ScriptPath(R"({"path": "/refhop.bin", "steps": [{"method": "GET", "status": 302, )"
+                                    R"("location": "/x/refusehead=403/refused.bin?sig=a@b.example"}], )"
+                                    R"("default": {"file": "refused.bin", "refusehead": 403}})"));
+        const struct {
+            const wchar_t* path;
+            int kept;            // bytes an earlier run left, stamped with the version
+            const char* methods; // and the statuses the server sent
+            const char* get;     // the last GET's target
+        } rows[] = {
+            {L"/x/refusehead=403/refused.bin", 0, "HEAD:403 GET:206", "/x/refusehead=403/refused.bin"},
+            {L"/x/refusehead=405/refused.bin", 0, "HEAD:405 GET:206", "/x/refusehead=405/refused.bin"},
+            {L"/x/refusehead=501/refused.bin", 30720, "HEAD:501 GET:206", "/x/refusehead=501/refused.bin"},
+            {L"/x/redirect=1;refusehead=403/refused.bin", 0, "HEAD:302 HEAD:403 GET:206",
+             "/x/refusehead=403;redirect=0/refused.bin"},
+            {L"/refhop.bin", 0, "HEAD:403 GET:302 GET:206", "/x/refusehead=403/refused.bin?sig=a@b.example"},
+        };
+        for (const auto& row : rows) {
+            CAPTURE(Narrow(row.path));
+            const WideString folder = nettest::FreshFolder(L"refused");
+            const std::string name = Narrow(row.path).substr(Narrow(row.path).rfind('/') + 1);
+            if (row.kept)
+                PutTemp(folder + harness::Widen(name) + L".dul!", bytes.substr(0, row.kept), stamp);
+            harness::ServerLog log("scripted");
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(row.path), folder, events) == Ok);
+            CHECK(events.Summary().rfind("FileName:" + name + " TotalSize:70000 Progress*", 0) == 0);
+            CheckProgress(events, row.kept, 70000);
+            CheckFinal(folder + harness::Widen(name), bytes, stamp);
+            const std::string methods = row.methods;
+            const auto requests = nettest::RequestsFor(log, ".bin");
+            std::string seen;
+            for (const harness::LogEntry& request : requests)
+                seen += (seen.empty() ? "" : " ") + request.method + ":" + std::to_string(request.status);
+            CHECK(seen == methods);
+            // One GET for the rest: the version the file holds goes in If-Range.
+            const harness::LogEntry& get = requests.back();
+            CHECK(get.target == row.get);
+            CHECK(get.Header("Range") == "bytes=" + std::to_string(row.kept) + "-");
+            CHECK(get.Header("If-Range") == (row.kept ? nettest::HttpDateText(2021, 4, 13, 0, 0, 0) : ""));
+            CHECK(get.bodyBytesSent == 70000 - row.kept);
+        }
+        // Other statuses are the HEAD's answer, as before: no GET.
+        for (const wchar_t* status : {L"404", L"400", L"500"}) {
+            harness::ServerLog log("scripted");
+            EventLog events;
+            CHECK(Fetch(nettest::ScriptedUrl(WideString(L"/x/refusehead=") + status + L"/refused.bin"),
+                        nettest::FreshFolder(L"refused"), events) == UnexpectedStatus);
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "refused.bin")) == "HEAD");
+        }
+        harness::ResetScripts();
+    }
+
     TEST_CASE("text answers: TextContent with the URL, TextBody with the bytes and a zero")
     {
-        const std::wstring folder = nettest::FreshFolder(L"text");
+        const WideString folder = nettest::FreshFolder(L"text");
         const std::string page = "<html><body>" + std::string(15000, 'k') + "</body></html>\n";
         nettest::PutServerFile(nettest::NginxFile(L"page.html"), page, 2021, 4, 9, 0, 0, 0);
         const long long stamp = nettest::StampFor(2021, 4, 9, 0, 0, 0);
-        const std::wstring url = nettest::NginxUrl(L"page.html");
-        const std::wstring final = folder + L"page.html";
+        const WideString url = nettest::NginxUrl(L"page.html");
+        const WideString final = folder + L"page.html";
 
         SUBCASE("answered true throughout")
         {
@@ -497,7 +547,7 @@ TEST_SUITE("download")
             harness::ServerLog log("nginx");
             CHECK(Fetch(url, folder, events) == Failed);
             CHECK(events.Summary() == "TextContent");
-            CHECK(nettest::Methods(nettest::RequestsFor(log, "/page.html", 1)) == "HEAD");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/page.html")) == "HEAD");
             CHECK_FALSE(nettest::Exists(final + L".dul!"));
         }
         SUBCASE("TextBody answered false after the transfer: Aborted, nothing kept")
@@ -514,7 +564,7 @@ TEST_SUITE("download")
 
     TEST_CASE("which content types count as text")
     {
-        const std::wstring folder = nettest::FreshFolder(L"types");
+        const WideString folder = nettest::FreshFolder(L"types");
         nettest::PutServerFile(nettest::ScriptedFile(L"t.txt"), "plain words\n", 2021, 4, 10, 0, 0, 0);
         struct Row {
             const wchar_t* options;
@@ -529,8 +579,8 @@ TEST_SUITE("download")
         for (const Row& row : rows) {
             CAPTURE(Narrow(row.options));
             EventLog events;
-            CHECK(Fetch(nettest::ScriptedUrl(std::wstring(L"/x/") + row.options + L"/t.txt"),
-                        folder + std::to_wstring(++n) + L".out", events) == Ok);
+            CHECK(Fetch(nettest::ScriptedUrl(WideString(L"/x/") + row.options + L"/t.txt"),
+                        folder + std::to_wstring(++n).c_str() + L".out", events) == Ok);
             CHECK(events.Has(TextContent) == row.text);
             CHECK(events.Has(TextBody) == row.text);
             if (row.text)
@@ -540,7 +590,7 @@ TEST_SUITE("download")
 
     TEST_CASE("false answers to FileName and TotalSize: Aborted, no GET, no temporary file")
     {
-        const std::wstring folder = nettest::FreshFolder(L"stops");
+        const WideString folder = nettest::FreshFolder(L"stops");
         nettest::PutServerFile(nettest::NginxFile(L"stops.bin"), nettest::MakeBytes(1000, 22), 2021, 4, 11, 0, 0, 0);
         struct Row {
             int event;
@@ -555,14 +605,14 @@ TEST_SUITE("download")
             harness::ServerLog log("nginx");
             CHECK(Fetch(nettest::NginxUrl(L"stops.bin"), folder, events) == Failed);
             CHECK(events.Summary() == row.summary);
-            CHECK(nettest::Methods(nettest::RequestsFor(log, "/stops.bin", 1)) == "HEAD");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/stops.bin")) == "HEAD");
             CHECK_FALSE(nettest::Exists(folder + L"stops.bin.dul!"));
         }
     }
 
     TEST_CASE("every result code")
     {
-        const std::wstring folder = nettest::FreshFolder(L"codes");
+        const WideString folder = nettest::FreshFolder(L"codes");
         nettest::PutServerFile(nettest::ScriptedFile(L"codes.bin"), nettest::MakeBytes(5000, 23), 2021, 4, 12, 0, 0, 0);
         harness::ServerLog log("scripted");
 
@@ -574,10 +624,10 @@ TEST_SUITE("download")
                 CHECK(events.Summary() == "Message:Protocol not supported");
             }
             EventLog ftp;
-            const std::wstring url = L"ftp://127.0.0.1:" + std::to_wstring(harness::ScriptedPort()) + L"/codes.bin";
+            const WideString url = L"ftp" + harness::ScriptedBase().substr(4) + L"/codes.bin";
             CHECK(Fetch(url, folder, ftp) == UnsupportedScheme);
             CHECK(ftp.Summary() == "Message:Protocol not supported");
-            CHECK(nettest::RequestsFor(log, "codes.bin", 0).empty()); // no request reached the server
+            CHECK(nettest::RequestsFor(log, "codes.bin").empty()); // no request reached the server
         }
         SUBCASE("17: nothing listening")
         {
@@ -595,7 +645,7 @@ TEST_SUITE("download")
         {
             for (const wchar_t* status : {L"404", L"500", L"206", L"204", L"304"}) {
                 EventLog events;
-                CHECK(Fetch(nettest::ScriptedUrl(std::wstring(L"/x/status=") + status + L"/codes.bin"), folder,
+                CHECK(Fetch(nettest::ScriptedUrl(WideString(L"/x/status=") + status + L"/codes.bin"), folder,
                             events) == UnexpectedStatus);
                 CHECK(events.events.empty());
             }

@@ -6,31 +6,23 @@ missing bytes of the same version.
 """
 
 import os
-import random
 import resource
 import shutil
 import signal
-import subprocess
-import time
 import unittest
 
-from kovra_harness import harness, poll
+from kovra_harness import harness, installer_bytes, poll
 
 H = harness()
 TOOL = H.program("kovra-fetch.exe")
 WORK = os.path.join(H.state, "net-work", "fetch-tool")
 EVENTS = ("FileName", "TotalSize", "Progress", "Message", "TextContent", "TextBody", "Completed", "Aborted",
           "result")
+VERSION = 1625140800  # Thu, 01 Jul 2021 12:00:00 GMT
 
 
 def data(size, seed):
-    return random.Random(seed).randbytes(size)
-
-
-def put(path, payload, mtime=1625140800):
-    with open(path, "wb") as f:
-        f.write(payload)
-    os.utime(path, (mtime, mtime))
+    return installer_bytes(total=size, seed=b"%d" % seed)
 
 
 def events(stdout):
@@ -42,10 +34,6 @@ def events(stdout):
 def into_work():
     """The work folder as a target: a Windows path ending in a backslash."""
     return H.windows_path(WORK) + "\\"
-
-
-def fetch(url, target, **kwargs):
-    return H.run(TOOL, [url, target], timeout=120, **kwargs)
 
 
 def limit_file_size(limit):
@@ -63,8 +51,8 @@ class FetchTool(unittest.TestCase):
 
     def test_prints_every_event_and_the_result(self):
         payload = data(25000, 1)
-        put(os.path.join(H.download_root, "tool.bin"), payload)
-        answer = fetch("http://%s/tool.bin" % H.download_host, into_work())
+        H.serve(payload, name="tool.bin", mtime=VERSION)
+        answer = H.run(TOOL, ["http://%s/tool.bin" % H.download_host, into_work()])
         self.assertEqual(answer.returncode, 0)
         self.assertEqual(events(answer.stdout), ["FileName tool.bin", "TotalSize 25000", "Progress 10240",
                                                  "Progress 20480", "Progress 25000", "Completed", "result 0"])
@@ -73,12 +61,12 @@ class FetchTool(unittest.TestCase):
         with open(os.path.join(WORK, "tool.bin"), "rb") as f:
             self.assertEqual(f.read(), payload)
 
-        again = fetch("http://%s/tool.bin" % H.download_host, into_work())
+        again = H.run(TOOL, ["http://%s/tool.bin" % H.download_host, into_work()])
         self.assertEqual(again.returncode, 0)
         self.assertEqual(events(again.stdout), ["FileName tool.bin", "TotalSize 25000",
                                                 "Message File exists, aborting", "result 0"])
 
-        missing = fetch("http://%s/missing.bin" % H.download_host, into_work())
+        missing = H.run(TOOL, ["http://%s/missing.bin" % H.download_host, into_work()])
         self.assertEqual(missing.returncode, 1)
         self.assertEqual(events(missing.stdout), ["result -2"])
 
@@ -87,20 +75,19 @@ class FetchTool(unittest.TestCase):
 
     def test_a_failed_write_is_not_counted_and_what_was_written_stays(self):
         payload = data(400000, 2)
-        put(os.path.join(H.download_root, "full.bin"), payload)
+        H.serve(payload, name="full.bin", mtime=VERSION)
         temp = os.path.join(WORK, "full.bin.dul!")
         # A Wine process without the limit keeps the prefix's wineserver up, so
         # the limited process does not start (and limit) one of its own.
-        put(os.path.join(H.scripted_root, "keeper.bin"), data(200000, 9))
+        H.serve(data(200000, 9), "scripted", "keeper.bin", VERSION)
         is_get = lambda e: e.method == "GET" and e.path == "/full.bin"
         before = H.nginx_log()
         keeper = H.start(TOOL, ["http://127.0.0.1:%d/x/rate=40000/keeper.bin" % H.scripted_port,
                                 H.windows_path(os.path.join(WORK, "keeper.bin"))])
         try:
             poll(lambda: os.path.exists(os.path.join(WORK, "keeper.bin.dul!")), 60)
-            limited = subprocess.run(["wine", TOOL, "http://%s/full.bin" % H.download_host, into_work()],
-                                     env=H.env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
-                                     preexec_fn=limit_file_size(150000))
+            limited = H.run(TOOL, ["http://%s/full.bin" % H.download_host, into_work()],
+                            preexec_fn=limit_file_size(150000))
         finally:
             keeper.kill()
             keeper.communicate()
@@ -115,7 +102,7 @@ class FetchTool(unittest.TestCase):
         self.assertEqual([e.header("Range") for e in before.wait_for(1, match=is_get)], ["bytes=0-"])
 
         log = H.nginx_log()
-        resumed = fetch("http://%s/full.bin" % H.download_host, into_work())
+        resumed = H.run(TOOL, ["http://%s/full.bin" % H.download_host, into_work()])
         self.assertEqual(resumed.returncode, 0)
         with open(os.path.join(WORK, "full.bin"), "rb") as f:
             self.assertEqual(f.read(), payload)
@@ -123,7 +110,7 @@ class FetchTool(unittest.TestCase):
 
     def test_a_killed_process_leaves_a_partial_file_its_successor_continues(self):
         payload = data(300000, 3)
-        put(os.path.join(H.scripted_root, "kill.bin"), payload)
+        H.serve(payload, "scripted", "kill.bin", VERSION)
         temp = os.path.join(WORK, "kill.bin.dul!")
         H.script("/kill.bin", steps=[{"method": "GET", "stall": 102400, "hold": 60}])
         url = "http://127.0.0.1:%d/kill.bin" % H.scripted_port
@@ -131,9 +118,10 @@ class FetchTool(unittest.TestCase):
         try:
             before = H.scripted_log()
             first = H.start(TOOL, [url, into_work()])
-            # Ten chunks are written, then the transfer stalls: kill it there.
-            poll(lambda: os.path.exists(temp) and os.path.getsize(temp) == 102400, 60)
-            time.sleep(0.3)
+            # Ten chunks are written and stamped, then the transfer stalls:
+            # kill it there.
+            poll(lambda: os.path.exists(temp) and os.path.getsize(temp) == 102400 and
+                 os.stat(temp).st_mtime == VERSION, 60)
             stamped = os.stat(temp).st_mtime
             first.kill()
             first.communicate()
@@ -142,7 +130,7 @@ class FetchTool(unittest.TestCase):
             self.assertEqual(len(before.wait_for(1, match=is_get)), 1)
 
             log = H.scripted_log()
-            second = fetch(url, into_work())
+            second = H.run(TOOL, [url, into_work()])
             self.assertEqual(second.returncode, 0, second.stdout[-400:])
             with open(os.path.join(WORK, "kill.bin"), "rb") as f:
                 self.assertEqual(f.read(), payload)

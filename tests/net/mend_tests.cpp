@@ -27,7 +27,7 @@ using nettest::Fetch;
 
 namespace {
 
-std::wstring CacheFolder()
+WideString CacheFolder()
 {
     wchar_t path[MAX_PATH] = {};
     REQUIRE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, path)));
@@ -37,17 +37,17 @@ std::wstring CacheFolder()
 // Cache files holding this marker (the start of a body).
 int CacheCopies(const std::string& marker)
 {
-    std::vector<std::wstring> files;
+    std::vector<WideString> files;
     nettest::ListFiles(CacheFolder(), files);
     int copies = 0;
-    for (const std::wstring& file : files)
+    for (const WideString& file : files)
         if (harness::ReadWholeFile(file).find(marker) != std::string::npos)
             ++copies;
     return copies;
 }
 
 // A GET as a plain WinINet client makes it: flags 0, the body read through.
-void PlainGet(const std::wstring& name)
+void PlainGet(const WideString& name)
 {
     UniqueHInternet session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     UniqueHInternet connection(::InternetConnectW(session.get(), KOVRA_DOWNLOAD_HOST, 80, nullptr, nullptr,
@@ -67,22 +67,21 @@ TEST_SUITE("mends")
 {
     TEST_CASE("redirects are bounded: ten are followed, the eleventh is refused")
     {
-        const std::wstring folder = nettest::FreshFolder(L"bound");
-        const std::string bytes = nettest::MakeBytes(3000, 81);
-        nettest::PutServerFile(nettest::ScriptedFile(L"bound.bin"), bytes, 2021, 6, 1, 0, 0, 0);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"bound.bin"), L"bound", 3000, 81, 2021, 6, 1);
         harness::ServerLog log("scripted");
 
         EventLog ten;
         CHECK(Fetch(nettest::ScriptedUrl(L"/x/redirect=10/bound.bin"), folder, ten) == Ok);
         CHECK(harness::ReadWholeFile(folder + L"bound.bin") == bytes);
-        auto requests = nettest::RequestsFor(log, "bound.bin", 12);
+        auto requests = nettest::RequestsFor(log, "bound.bin");
         CHECK(nettest::Methods(requests) == "HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD GET");
 
         log.Mark();
         EventLog eleven;
         CHECK(Fetch(nettest::ScriptedUrl(L"/x/redirect=11/bound.bin"), folder + L"eleven.bin", eleven) == Failed);
         CHECK(eleven.Summary() == "Message:Too many redirects");
-        requests = nettest::RequestsFor(log, "bound.bin", 11);
+        requests = nettest::RequestsFor(log, "bound.bin");
         CHECK(nettest::Methods(requests) == "HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD HEAD");
         CHECK_FALSE(nettest::Exists(folder + L"eleven.bin.dul!"));
 
@@ -92,26 +91,26 @@ TEST_SUITE("mends")
         EventLog loop;
         CHECK(Fetch(nettest::ScriptedUrl(L"/loop.bin"), folder, loop) == Failed);
         CHECK(loop.Summary() == "Message:Too many redirects");
-        CHECK(nettest::RequestsFor(log, "/loop.bin", 11).size() == 11);
+        CHECK(nettest::RequestsFor(log, "/loop.bin").size() == 11);
         harness::ResetScripts();
     }
 
     TEST_CASE("texts over their capacity are refused, never cut into other names")
     {
-        const std::wstring folder = nettest::FreshFolder(L"capacity");
+        const WideString folder = nettest::FreshFolder(L"capacity");
         nettest::PutServerFile(nettest::ScriptedFile(L"cap.bin"), nettest::MakeBytes(2000, 82), 2021, 6, 2, 0, 0, 0);
         harness::ServerLog log("scripted");
 
         SUBCASE("URL pieces")
         {
-            for (const std::wstring& url : {nettest::ScriptedUrl(L"/" + std::wstring(1100, L'a') + L"/cap.bin"),
-                                            L"http://" + std::wstring(600, L'h') + L"/cap.bin",
-                                            nettest::ScriptedUrl(L"/cap.bin?" + std::wstring(1100, L'q'))}) {
+            for (const WideString& url : {nettest::ScriptedUrl(L"/" + WideString(1100, L'a') + L"/cap.bin"),
+                                            L"http://" + WideString(600, L'h') + L"/cap.bin",
+                                            nettest::ScriptedUrl(L"/cap.bin?" + WideString(1100, L'q'))}) {
                 EventLog events;
                 CHECK(Fetch(url, folder, events) == Failed);
                 CHECK(events.Summary() == "Message:URL too long");
             }
-            CHECK(nettest::RequestsFor(log, "cap.bin", 0).empty());
+            CHECK(nettest::RequestsFor(log, "cap.bin").empty());
         }
         SUBCASE("a redirect to an over-long URL")
         {
@@ -120,16 +119,16 @@ TEST_SUITE("mends")
             EventLog events;
             CHECK(Fetch(nettest::ScriptedUrl(L"/long-redirect.bin"), folder, events) == Failed);
             CHECK(events.Summary() == "Message:URL too long");
-            CHECK(nettest::Methods(nettest::RequestsFor(log, "/long-redirect.bin", 1)) == "HEAD");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/long-redirect.bin")) == "HEAD");
             harness::ResetScripts();
         }
         SUBCASE("a target path without room for the temporary name")
         {
-            const std::wstring target = folder + std::wstring(1100 - folder.size(), L't');
+            const WideString target = folder + WideString(1100 - folder.size(), L't');
             EventLog events;
             CHECK(Fetch(nettest::ScriptedUrl(L"/cap.bin"), target, events) == Failed);
             CHECK(events.Summary() == "FileName:cap.bin TotalSize:2000 Message:Invalid target path");
-            CHECK(nettest::Methods(nettest::RequestsFor(log, "/cap.bin", 1)) == "HEAD");
+            CHECK(nettest::Methods(nettest::RequestsFor(log, "/cap.bin")) == "HEAD");
 
             // A folder target and a URL without a file name.
             EventLog nameless;
@@ -173,11 +172,9 @@ TEST_SUITE("mends")
 
     TEST_CASE("a HEAD without a usable size: the GET's size decides, or else the body's clean end")
     {
-        const std::wstring folder = nettest::FreshFolder(L"nosize");
-        const std::string bytes = nettest::MakeBytes(70000, 83);
-        nettest::PutServerFile(nettest::ScriptedFile(L"nosize.bin"), bytes, 2021, 6, 3, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 6, 3, 0, 0, 0);
-        const std::wstring final = folder + L"nosize.bin";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"nosize.bin"), L"nosize", 70000, 83, 2021, 6, 3);
+        const WideString final = folder + L"nosize.bin";
 
         for (const char* length : {"none", "0", "-5", "junk"}) {
             CAPTURE(length);
@@ -218,7 +215,7 @@ TEST_SUITE("mends")
         EventLog restarted;
         CHECK(Fetch(nettest::ScriptedUrl(L"/resumed/nosize.bin"), folder, restarted) == Ok);
         CHECK(harness::ReadWholeFile(final) == bytes);
-        const auto requests = nettest::RequestsFor(log, "/resumed/nosize.bin", 4);
+        const auto requests = nettest::RequestsFor(log, "/resumed/nosize.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
         CHECK(requests[3].Header("Range") == "bytes=20480-");
         CHECK(restarted.FirstProgress() > 20480);
@@ -229,7 +226,7 @@ TEST_SUITE("mends")
             CAPTURE(Narrow(how));
             ::DeleteFileW(final.c_str());
             EventLog unknown;
-            CHECK(Fetch(nettest::ScriptedUrl(std::wstring(L"/x/") + how + L"/nosize.bin"), folder, unknown) == Ok);
+            CHECK(Fetch(nettest::ScriptedUrl(WideString(L"/x/") + how + L"/nosize.bin"), folder, unknown) == Ok);
             CHECK(unknown.Summary() == "FileName:nosize.bin TotalSize:-1 Progress*7 Completed");
             CHECK(harness::ReadWholeFile(final) == bytes);
             CHECK(GetFileModificationTime(final.c_str()) == stamp);
@@ -253,7 +250,7 @@ TEST_SUITE("mends")
             CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, rest) == Ok);
             CHECK(rest.Summary() == "FileName:nosize.bin TotalSize:-1 Progress*4 Completed");
             CHECK(harness::ReadWholeFile(final) == bytes);
-            const auto gets = nettest::RequestsFor(cutLog, "/nosize.bin", 4);
+            const auto gets = nettest::RequestsFor(cutLog, "/nosize.bin");
             REQUIRE(nettest::Methods(gets) == "HEAD GET HEAD GET");
             CHECK(gets[3].Header("Range") == "bytes=30000-");
             CHECK(gets[1].bodyBytesSent + gets[3].bodyBytesSent == static_cast<long long>(bytes.size()));
@@ -270,7 +267,7 @@ TEST_SUITE("mends")
         CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, whole) == Ok);
         CHECK(whole.Summary() == "FileName:nosize.bin TotalSize:-1 Completed");
         CHECK(harness::ReadWholeFile(final) == bytes);
-        const auto past = nettest::RequestsFor(wholeLog, "/nosize.bin", 2);
+        const auto past = nettest::RequestsFor(wholeLog, "/nosize.bin");
         REQUIRE(nettest::Methods(past) == "HEAD GET");
         CHECK(past[1].status == 416);
         harness::ResetScripts();
@@ -278,10 +275,9 @@ TEST_SUITE("mends")
 
     TEST_CASE("a 206 that does not say where its bytes go, or leaves a gap, is refused")
     {
-        const std::wstring folder = nettest::FreshFolder(L"badrange");
-        const std::string bytes = nettest::MakeBytes(5000, 84);
-        nettest::PutServerFile(nettest::ScriptedFile(L"range.bin"), bytes, 2021, 6, 4, 0, 0, 0);
-        const std::wstring temp = folder + L"range.bin.dul!";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"range.bin"), L"badrange", 5000, 84, 2021, 6, 4);
+        const WideString temp = folder + L"range.bin.dul!";
         struct Row {
             int offset;
             const char* crange;
@@ -306,7 +302,7 @@ TEST_SUITE("mends")
 
     TEST_CASE("no copy of the body is left in the platform's cache")
     {
-        const std::wstring folder = nettest::FreshFolder(L"cache");
+        const WideString folder = nettest::FreshFolder(L"cache");
         // Bodies of this run only: the cache outlives a run.
         const unsigned seed = ::GetTickCount();
         const std::string engine = nettest::MakeBytes(200000, seed);
@@ -326,16 +322,16 @@ TEST_SUITE("mends")
 
     TEST_CASE("https goes over a secure channel, never as plain text")
     {
-        const std::wstring folder = nettest::FreshFolder(L"https");
+        const WideString folder = nettest::FreshFolder(L"https");
         nettest::PutServerFile(nettest::ScriptedFile(L"tls.bin"), "secret", 2021, 6, 6, 0, 0, 0);
         harness::ServerLog log("scripted");
         EventLog events;
-        const std::wstring url = L"https://127.0.0.1:" + std::to_wstring(harness::ScriptedPort()) + L"/tls.bin";
+        const WideString url = L"https" + harness::ScriptedBase().substr(4) + L"/tls.bin";
         CHECK(Fetch(url, folder, events) == HeadNotSent);
         CHECK(events.events.empty());
-        const auto seen = nettest::RequestsFor(log, "TLS-HANDSHAKE", 1);
+        const auto seen = nettest::RequestsFor(log, "TLS-HANDSHAKE");
         CHECK(seen.size() >= 1);
-        CHECK(nettest::RequestsFor(log, "tls.bin", 0).empty());
+        CHECK(nettest::RequestsFor(log, "tls.bin").empty());
     }
 }
 
@@ -343,9 +339,8 @@ TEST_SUITE("timeouts")
 {
     TEST_CASE("a stalled body fails after the time-out, keeping what came")
     {
-        const std::wstring folder = nettest::FreshFolder(L"stall");
-        const std::string bytes = nettest::MakeBytes(100000, 87);
-        nettest::PutServerFile(nettest::ScriptedFile(L"stall.bin"), bytes, 2021, 6, 7, 0, 0, 0);
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::ScriptedFile(L"stall.bin"), L"stall", 100000, 87, 2021, 6, 7);
         EventLog events;
         harness::ServerLog log("scripted");
         const ULONGLONG began = ::GetTickCount64();
@@ -357,12 +352,12 @@ TEST_SUITE("timeouts")
         CHECK(harness::ReadWholeFile(folder + L"stall.bin.dul!") == bytes.substr(0, 20480));
         // The server lets go once the engine has closed: nothing is left
         // to land in the log after this test.
-        CHECK(nettest::Methods(nettest::RequestsFor(log, "stall.bin", 2)) == "HEAD GET");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "stall.bin")) == "HEAD GET");
     }
 
     TEST_CASE("a silent server: the HEAD counts as not sent after the time-out")
     {
-        const std::wstring folder = nettest::FreshFolder(L"silent");
+        const WideString folder = nettest::FreshFolder(L"silent");
         EventLog events;
         harness::ServerLog log("scripted");
         const ULONGLONG began = ::GetTickCount64();
@@ -371,6 +366,6 @@ TEST_SUITE("timeouts")
         MESSAGE("silent server: the call returned after " << elapsed << " ms");
         CHECK(elapsed < 45000);
         CHECK(events.events.empty());
-        CHECK(nettest::Methods(nettest::RequestsFor(log, "silent.bin", 1)) == "HEAD");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "silent.bin")) == "HEAD");
     }
 }

@@ -9,6 +9,7 @@
 #include "net/FileTimes.h"
 #include "net/HttpDownloader.h"
 #include "stats/StatsReporter.h"
+#include "stats/StatsSender.h"
 #include "tests/net/NetTestSupport.h"
 #include "tests/support/Process.h"
 #include "tests/support/ServerLog.h"
@@ -21,23 +22,11 @@ using nettest::EventLog;
 
 namespace {
 
+// The events queued so far, once the sender has delivered them.
 size_t RenameEvents(const harness::ServerLog& log)
 {
-    size_t count = 0;
-    for (const harness::LogEntry& entry : log.Entries())
-        if (entry.target.find("type=qloader_err_dultoexe") != std::string::npos)
-            ++count;
-    return count;
-}
-
-// The event is sent before the download returns; nginx logs it a moment later.
-size_t WaitRenameEvents(const harness::ServerLog& log)
-{
-    const ULONGLONG deadline = ::GetTickCount64() + 10000;
-    while (RenameEvents(log) == 0 && ::GetTickCount64() < deadline)
-        ::Sleep(30);
-    ::Sleep(300);
-    return RenameEvents(log);
+    FinishStatsEvents();
+    return nettest::RequestsFor(log, "type=qloader_err_dultoexe").size();
 }
 
 } // namespace
@@ -46,13 +35,11 @@ TEST_SUITE("rename")
 {
     TEST_CASE("rename failures: message, one statistics event per process, the temporary file kept")
     {
-        const std::wstring folder = nettest::FreshFolder(L"rename");
-        const std::string bytes = nettest::MakeBytes(30000, 91);
-        nettest::PutServerFile(nettest::NginxFile(L"ren.bin"), bytes, 2021, 7, 1, 0, 0, 0);
-        const long long stamp = nettest::StampFor(2021, 7, 1, 0, 0, 0);
-        const std::wstring url = nettest::NginxUrl(L"ren.bin");
-        const std::wstring final = folder + L"ren.bin";
-        const std::wstring temp = final + L".dul!";
+        const auto [folder, bytes, stamp] =
+            nettest::Serve(nettest::NginxFile(L"ren.bin"), L"rename", 30000, 91, 2021, 7, 1);
+        const WideString url = nettest::NginxUrl(L"ren.bin");
+        const WideString final = folder + L"ren.bin";
+        const WideString temp = final + L".dul!";
         harness::ServerLog stats("nginx");
         // Wired as the loader wires it.
         HttpDownloader downloader(ReportRenameFailed);
@@ -63,17 +50,17 @@ TEST_SUITE("rename")
         CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &first) == Failed);
         CHECK(first.Summary() == "FileName:ren.bin TotalSize:30000 Progress*3 Message:Error during renaming tmp file");
         CHECK(harness::ReadWholeFile(temp) == bytes);
-        CHECK(nettest::IsHidden(temp));
+        CHECK(nettest::IsHiddenAfterStamp(temp));
         CHECK(GetFileModificationTime(temp.c_str()) == stamp);
         CHECK((nettest::Attributes(final) & FILE_ATTRIBUTE_DIRECTORY) != 0);
-        CHECK(WaitRenameEvents(stats) == 1);
+        CHECK(RenameEvents(stats) == 1);
 
         // Again, now from the complete temporary file: no GET, no second event.
         EventLog second;
         harness::ServerLog log("nginx");
         CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &second) == Failed);
         CHECK(second.Summary() == "FileName:ren.bin TotalSize:30000 Message:Error during renaming tmp file");
-        CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin", 1)) == "HEAD");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin")) == "HEAD");
         CHECK(harness::ReadWholeFile(temp) == bytes);
 
         // The final file held open by another program.
@@ -89,7 +76,6 @@ TEST_SUITE("rename")
             CHECK(harness::ReadWholeFile(final) == "old installer");
             CHECK(harness::ReadWholeFile(temp) == bytes);
         }
-        ::Sleep(500); // a late second event would show by now
         CHECK(RenameEvents(stats) == 1);
 
         // Released: the next call finishes the job without fetching again.
@@ -101,7 +87,7 @@ TEST_SUITE("rename")
         CHECK(GetFileModificationTime(final.c_str()) == stamp);
         CHECK_FALSE(nettest::IsHidden(final));
         CHECK_FALSE(nettest::Exists(temp));
-        CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin", 1)) == "HEAD");
+        CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin")) == "HEAD");
         CHECK(RenameEvents(stats) == 1);
     }
 }

@@ -28,7 +28,7 @@ struct Answered {
     UniqueHInternet connection;
     UniqueHInternet request;
 
-    Answered(const wchar_t* verb, const std::wstring& object)
+    Answered(const wchar_t* verb, const WideString& object)
         : session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)),
           connection(::InternetConnectW(session.get(), L"127.0.0.1", static_cast<INTERNET_PORT>(harness::ScriptedPort()),
                                         nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0))
@@ -43,7 +43,7 @@ struct Answered {
 // What PrintHeaders wrote to standard output.
 std::string CapturePrint(const HttpDownloader& downloader)
 {
-    const std::wstring path = nettest::FreshFolder(L"print") + L"out.txt";
+    const WideString path = nettest::FreshFolder(L"print") + L"out.txt";
     std::fflush(stdout);
     UniqueCrtFile saved(_dup(1));
     {
@@ -66,15 +66,30 @@ TEST_SUITE("session")
         UniqueHInternet empty;
         CHECK_FALSE(empty);
 
+        // The platform tells the session's callback of each handle it closes,
+        // with the context the handle was made with.
+        static int closed;
+        struct Watch {
+            static void CALLBACK Status(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD)
+            {
+                closed += status == INTERNET_STATUS_HANDLE_CLOSING && context == 7;
+            }
+        };
         UniqueHInternet session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
         REQUIRE(session);
-        UniqueHInternet moved(std::move(session));
-        CHECK_FALSE(session);
-        HINTERNET handle = moved.get();
-        moved.reset();
-        CHECK_FALSE(moved);
-        // Already closed by its owner: the platform no longer knows it.
-        CHECK_FALSE(::InternetCloseHandle(handle));
+        ::InternetSetStatusCallbackW(session.get(), &Watch::Status);
+        closed = 0;
+        {
+            UniqueHInternet connection(::InternetConnectW(session.get(), L"127.0.0.1", INTERNET_DEFAULT_HTTP_PORT,
+                                                          nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 7));
+            REQUIRE(connection);
+            UniqueHInternet moved(std::move(connection));
+            CHECK_FALSE(connection);
+            moved.reset();
+            CHECK_FALSE(moved);
+            CHECK(closed == 1);
+        }
+        CHECK(closed == 1); // the emptied owners close nothing
     }
 
     TEST_CASE("FetchHeaders, FindHeader, QueryNumber and PrintHeaders on a real answer")
@@ -136,11 +151,11 @@ TEST_SUITE("session")
 
     TEST_CASE("file times: missing files, stamps read back equal, the invalid time stamps nothing")
     {
-        const std::wstring folder = nettest::FreshFolder(L"times");
+        const WideString folder = nettest::FreshFolder(L"times");
         CHECK(GetFileModificationTime((folder + L"missing.bin").c_str()) == kNoFileTime);
         CHECK(GetFileSize64((folder + L"missing.bin").c_str()) == -1);
 
-        const std::wstring path = folder + L"stamped.bin";
+        const WideString path = folder + L"stamped.bin";
         REQUIRE(harness::WriteWholeFile(path, "abc"));
         CHECK(GetFileSize64(path.c_str()) == 3);
         const long long stamp = ParseHttpDate(L"Wed, 21 Oct 2015 07:28:00 GMT");

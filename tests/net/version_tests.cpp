@@ -23,7 +23,7 @@ struct Version {
     std::string bytes;
     int day; // 2021-05-<day> 10:00:00 UTC
 
-    void Serve(const std::wstring& name) const
+    void Serve(const WideString& name) const
     {
         nettest::PutServerFile(nettest::ScriptedFile(name), bytes, 2021, 5, day, 10, 0, 0);
     }
@@ -32,19 +32,20 @@ struct Version {
 };
 
 // A first call of version a, stopped by the callback once `stopAt` bytes are in.
-void LeaveTemp(const std::wstring& name, const std::wstring& folder, const Version& a, int stopAt)
+void LeaveTemp(const WideString& name, const WideString& folder, const Version& a, int stopAt,
+               const WideString& url = WideString())
 {
     a.Serve(name);
     EventLog events;
     events.stopEvent = Progress;
     events.stopAtBytes = stopAt;
-    CHECK(Fetch(nettest::ScriptedUrl(L"/" + name), folder, events) == Failed);
-    const std::wstring temp = folder + name + L".dul!";
+    CHECK(Fetch(url.empty() ? nettest::ScriptedUrl(L"/" + name) : url, folder, events) == Failed);
+    const WideString temp = folder + name + L".dul!";
     REQUIRE(harness::ReadWholeFile(temp) == a.bytes.substr(0, static_cast<size_t>(stopAt)));
     REQUIRE(GetFileModificationTime(temp.c_str()) == a.Stamp());
 }
 
-void CheckFinal(const std::wstring& final, const Version& v)
+void CheckFinal(const WideString& final, const Version& v)
 {
     CHECK(harness::ReadWholeFile(final) == v.bytes);
     CHECK(GetFileModificationTime(final.c_str()) == v.Stamp());
@@ -56,51 +57,47 @@ void CheckFinal(const std::wstring& final, const Version& v)
 
 TEST_SUITE("versions")
 {
-    TEST_CASE("a partial file of one version is never completed with another's bytes")
+    TEST_CASE("a temporary file of one version, partial or complete, is never finished with another's bytes")
     {
-        const Version a{nettest::MakeBytes(100000, 31), 1};
-        const Version others[] = {
-            {nettest::MakeBytes(100000, 32), 2}, // same size
-            {nettest::MakeBytes(150000, 33), 3}, // larger
-            {nettest::MakeBytes(50000, 34), 4},  // smaller
-            {nettest::MakeBytes(20000, 35), 5},  // smaller than the part already here
+        struct Row {
+            Version a;
+            int kept;
+            std::vector<Version> others;
         };
-        for (const Version& b : others) {
-            CAPTURE(b.bytes.size());
-            const std::wstring folder = nettest::FreshFolder(L"partial-other");
-            harness::ServerLog log("scripted");
-            LeaveTemp(L"ver.bin", folder, a, 30720);
-            b.Serve(L"ver.bin");
-            EventLog events;
-            CHECK(Fetch(nettest::ScriptedUrl(L"/ver.bin"), folder, events) == Ok);
-            CheckFinal(folder + L"ver.bin", b);
-            const auto requests = nettest::RequestsFor(log, "/ver.bin", 4);
-            REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
-            CHECK(requests[3].Header("Range") == "bytes=0-");
-            CHECK_FALSE(requests[3].HasHeader("If-Range"));
-        }
-    }
-
-    TEST_CASE("a complete temporary file of another version is never renamed into place")
-    {
-        const Version a{nettest::MakeBytes(60000, 41), 6};
-        const Version others[] = {
-            {nettest::MakeBytes(60000, 42), 7}, // same size: only the time tells
-            {nettest::MakeBytes(40000, 43), 8}, // smaller: the old file is "not smaller than the total"
-            {nettest::MakeBytes(90000, 44), 9},
+        const Row rows[] = {
+            {{nettest::MakeBytes(100000, 31), 1},
+             30720,
+             {
+                 {nettest::MakeBytes(100000, 32), 2}, // same size
+                 {nettest::MakeBytes(150000, 33), 3}, // larger
+                 {nettest::MakeBytes(50000, 34), 4},  // smaller
+                 {nettest::MakeBytes(20000, 35), 5},  // smaller than the part already here
+             }},
+            // Complete: never renamed into place.
+            {{nettest::MakeBytes(60000, 41), 6},
+             60000,
+             {
+                 {nettest::MakeBytes(60000, 42), 7}, // same size: only the time tells
+                 {nettest::MakeBytes(40000, 43), 8}, // smaller: the old file is "not smaller than the total"
+                 {nettest::MakeBytes(90000, 44), 9},
+             }},
         };
-        for (const Version& b : others) {
-            CAPTURE(b.bytes.size());
-            const std::wstring folder = nettest::FreshFolder(L"whole-other");
-            harness::ServerLog log("scripted");
-            LeaveTemp(L"whole.bin", folder, a, 60000);
-            b.Serve(L"whole.bin");
-            EventLog events;
-            CHECK(Fetch(nettest::ScriptedUrl(L"/whole.bin"), folder, events) == Ok);
-            CheckFinal(folder + L"whole.bin", b);
-            const auto requests = nettest::RequestsFor(log, "/whole.bin", 4);
-            REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
-            CHECK(requests[3].Header("Range") == "bytes=0-");
+        for (const Row& row : rows) {
+            for (const Version& b : row.others) {
+                CAPTURE(row.kept);
+                CAPTURE(b.bytes.size());
+                const WideString folder = nettest::FreshFolder(L"other-version");
+                harness::ServerLog log("scripted");
+                LeaveTemp(L"ver.bin", folder, row.a, row.kept);
+                b.Serve(L"ver.bin");
+                EventLog events;
+                CHECK(Fetch(nettest::ScriptedUrl(L"/ver.bin"), folder, events) == Ok);
+                CheckFinal(folder + L"ver.bin", b);
+                const auto requests = nettest::RequestsFor(log, "/ver.bin");
+                REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+                CHECK(requests[3].Header("Range") == "bytes=0-");
+                CHECK_FALSE(requests[3].HasHeader("If-Range"));
+            }
         }
     }
 
@@ -108,7 +105,7 @@ TEST_SUITE("versions")
     {
         const Version a{nettest::MakeBytes(100000, 51), 10};
         const Version b{nettest::MakeBytes(90000, 52), 11};
-        const std::wstring folder = nettest::FreshFolder(L"if-range");
+        const WideString folder = nettest::FreshFolder(L"if-range");
         harness::ServerLog log("scripted");
         LeaveTemp(L"race.bin", folder, a, 30720);
         b.Serve(L"race.bin");
@@ -122,7 +119,7 @@ TEST_SUITE("versions")
         CHECK(events.LastProgress() == 90000);
         CHECK(events.LastEvent() == Completed);
         CheckFinal(folder + L"race.bin", b);
-        const auto requests = nettest::RequestsFor(log, "/race.bin", 4);
+        const auto requests = nettest::RequestsFor(log, "/race.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
         CHECK(requests[3].Header("Range") == "bytes=30720-");
         CHECK(requests[3].Header("If-Range") == a.Date());
@@ -134,8 +131,8 @@ TEST_SUITE("versions")
     {
         const Version a{nettest::MakeBytes(100000, 61), 12};
         const Version b{nettest::MakeBytes(110000, 62), 13};
-        const std::wstring folder = nettest::FreshFolder(L"no-if-range");
-        const std::wstring temp = folder + L"deaf.bin.dul!";
+        const WideString folder = nettest::FreshFolder(L"no-if-range");
+        const WideString temp = folder + L"deaf.bin.dul!";
         harness::ServerLog log("scripted");
         LeaveTemp(L"deaf.bin", folder, a, 30720);
         b.Serve(L"deaf.bin");
@@ -146,7 +143,7 @@ TEST_SUITE("versions")
         CHECK(events.Summary() == "FileName:deaf.bin TotalSize:100000 Message:File changed on the server");
         CHECK(nettest::SizeOf(temp) == 0);
         CHECK_FALSE(nettest::Exists(folder + L"deaf.bin"));
-        auto requests = nettest::RequestsFor(log, "/deaf.bin", 4);
+        auto requests = nettest::RequestsFor(log, "/deaf.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
         CHECK(requests[3].status == 206); // the server did send the other version's part
 
@@ -160,7 +157,7 @@ TEST_SUITE("versions")
     {
         const Version a{nettest::MakeBytes(100000, 81), 15};
         const Version b{nettest::MakeBytes(100000, 82), 16};
-        const std::wstring folder = nettest::FreshFolder(L"moved");
+        const WideString folder = nettest::FreshFolder(L"moved");
         harness::ServerLog log("scripted");
         LeaveTemp(L"moved.bin", folder, a, 30720);
         // The HEAD still finds version a; the GETs are sent to a copy that is
@@ -173,7 +170,7 @@ TEST_SUITE("versions")
         CHECK(Fetch(nettest::ScriptedUrl(L"/moved.bin"), folder, events) == Failed);
         CHECK(events.Summary() == "FileName:moved.bin TotalSize:100000 Message:File changed on the server");
         CHECK(nettest::SizeOf(folder + L"moved.bin.dul!") == 0);
-        auto requests = nettest::RequestsFor(log, "moved.bin", 5);
+        auto requests = nettest::RequestsFor(log, "moved.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET GET");
         CHECK(requests[4].target == "/cdn/moved.bin");
         CHECK(requests[4].Header("Range") == "bytes=30720-");
@@ -187,17 +184,45 @@ TEST_SUITE("versions")
         harness::ResetScripts();
     }
 
+    TEST_CASE("a HEAD refused, the whole file on disk: a 416 that names its version finishes it, nginx's starts over")
+    {
+        // nginx's 416 has no Last-Modified: nothing says the bytes are still
+        // the server's, so they are fetched again.
+        const Version a{nettest::MakeBytes(50000, 93), 19};
+        nettest::PutServerFile(nettest::NginxFile(L"rwhole.bin"), a.bytes, 2021, 5, 19, 10, 0, 0);
+        for (const bool nginx : {false, true}) {
+            CAPTURE(nginx);
+            const WideString folder = nettest::FreshFolder(L"refused-whole");
+            const WideString url =
+                nginx ? nettest::NginxUrl(L"signed/rwhole.bin") : nettest::ScriptedUrl(L"/x/refusehead=405/rwhole.bin");
+            harness::ServerLog log(nginx ? "nginx" : "scripted");
+            LeaveTemp(L"rwhole.bin", folder, a, 50000, url);
+            EventLog second, third;
+            Fetch(url, folder, second);
+            CHECK(second.Summary() == (nginx ? "FileName:rwhole.bin TotalSize:-1 Message:File changed on the server"
+                                             : "FileName:rwhole.bin TotalSize:50000 Completed"));
+            if (nginx)
+                CHECK(Fetch(url, folder, third) == Ok);
+            CheckFinal(folder + L"rwhole.bin", a);
+            const auto requests = nettest::RequestsFor(log, "rwhole.bin");
+            REQUIRE(nettest::Methods(requests) == (nginx ? "HEAD GET HEAD GET HEAD GET" : "HEAD GET HEAD GET"));
+            CHECK(requests[3].Header("Range") == "bytes=50000-");
+            CHECK(requests[3].Header("If-Range") == a.Date());
+            CHECK(requests[3].status == 416);
+        }
+    }
+
     TEST_CASE("an unchanged file is continued through the same check")
     {
         const Version a{nettest::MakeBytes(70000, 71), 14};
-        const std::wstring folder = nettest::FreshFolder(L"unchanged");
+        const WideString folder = nettest::FreshFolder(L"unchanged");
         harness::ServerLog log("scripted");
         LeaveTemp(L"same.bin", folder, a, 40960);
         EventLog events;
         CHECK(Fetch(nettest::ScriptedUrl(L"/same.bin"), folder, events) == Ok);
         CHECK(events.FirstProgress() > 40960);
         CheckFinal(folder + L"same.bin", a);
-        const auto requests = nettest::RequestsFor(log, "/same.bin", 4);
+        const auto requests = nettest::RequestsFor(log, "/same.bin");
         REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
         CHECK(requests[3].Header("Range") == "bytes=40960-");
         CHECK(requests[3].Header("If-Range") == a.Date());

@@ -267,6 +267,12 @@ class ReleaseTest(unittest.TestCase):
             self.assertEqual(record["signer key SHA-256"], PIN)
             for package in ("g++-mingw-w64-i686-posix", "binutils-mingw-w64-i686", "mingw-w64-i686-dev"):
                 self.assertIn("\nbuilt with: %s %s\n" % (package, package_version(package)), build["record text"])
+            # The toolchain by its own version lines, in the record and the output.
+            compiler = subprocess.run(["i686-w64-mingw32-g++-posix", "--version"], check=True,
+                                      stdout=subprocess.PIPE).stdout.decode().splitlines()[0]
+            self.assertEqual(record["compiler"], compiler)
+            self.assertTrue(record["linker"].startswith("GNU ld"), record["linker"])
+            self.assertIn("  compiler: %s\n" % compiler, build["out"])
             self.assertIn("unsigned SHA-256: " + digest, build["out"])
             self.assertIn("unsigned size: %d bytes" % len(exe), build["out"])
         self.assertEqual(self.a["record"]["time stamp"], "none")

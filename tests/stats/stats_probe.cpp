@@ -7,6 +7,7 @@
 #include "stats/ClientIdStore.h"
 #include "stats/RegistryKey.h"
 #include "stats/StatsReporter.h"
+#include "stats/StatsSender.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -15,7 +16,7 @@
 int wmain(int argc, wchar_t** argv)
 {
     for (int i = 1; i < argc; ++i) {
-        const std::wstring command = argv[i];
+        const WideString command = argv[i];
         if (command == L"run") {
             ReportRun();
         } else if (command == L"downloaded") {
@@ -34,5 +35,7 @@ int wmain(int argc, wchar_t** argv)
             return 2;
         }
     }
+    // As the loader ends: what is queued gets one time-out in all.
+    FinishStatsEvents();
     return 0;
 }

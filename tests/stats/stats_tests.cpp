@@ -9,6 +9,7 @@
 #include "stats/ClientIdStore.h"
 #include "stats/RegistryKey.h"
 #include "stats/StatsRequest.h"
+#include "stats/StatsSender.h"
 #include "stats/StatsUrl.h"
 #include "tests/support/HarnessEnv.h"
 #include "tests/support/Process.h"
@@ -48,7 +49,7 @@ void StoreRaw(DWORD type, const void* data, DWORD bytes)
     REQUIRE(::RegSetValueExW(key, kClientIdValueName, 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS);
 }
 
-void StoreText(DWORD type, const std::wstring& text)
+void StoreText(DWORD type, const WideString& text)
 {
     StoreRaw(type, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
@@ -69,16 +70,16 @@ RawValue QueryRaw()
     return value;
 }
 
-std::wstring TextOf(const RawValue& value)
+WideString TextOf(const RawValue& value)
 {
-    std::wstring text(value.bytes.size() / sizeof(wchar_t), L'\0');
+    WideString text(value.bytes.size() / sizeof(wchar_t), L'\0');
     memcpy(&text[0], value.bytes.data(), text.size() * sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0')
         text.pop_back();
     return text;
 }
 
-bool IsRegistryGuid(const std::wstring& text)
+bool IsRegistryGuid(const WideString& text)
 {
     if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
         return false;
@@ -91,7 +92,7 @@ bool IsRegistryGuid(const std::wstring& text)
 }
 
 // The stored value is a new identifier: REG_SZ, 38 characters and the NUL.
-void CheckNewIdentifierStored(const std::wstring& expected)
+void CheckNewIdentifierStored(const WideString& expected)
 {
     const RawValue stored = QueryRaw();
     REQUIRE(stored.present);
@@ -105,14 +106,14 @@ void CheckNewIdentifierStored(const std::wstring& expected)
 
 // Runs the probe program with the given commands; extraEnv replaces or adds
 // environment variables ("name=value").
-harness::ProcessResult RunProbe(const std::wstring& commands, const std::wstring& extraEnv = std::wstring())
+harness::ProcessResult RunProbe(const WideString& commands, const WideString& extraEnv = WideString())
 {
-    const std::wstring line = L"\"" + harness::ProgramDir() + L"stats_probe.exe\" " + commands;
+    const WideString line = L"\"" + harness::ProgramDir() + L"stats_probe.exe\" " + commands;
     if (extraEnv.empty())
         return harness::RunProcess(line, 60000);
 
-    const std::wstring name = extraEnv.substr(0, extraEnv.find(L'='));
-    const std::wstring saved = harness::Env(name.c_str());
+    const WideString name = extraEnv.substr(0, extraEnv.find(L'='));
+    const WideString saved = harness::Env(name.c_str());
     ::SetEnvironmentVariableW(name.c_str(), extraEnv.substr(name.size() + 1).c_str());
     harness::ProcessResult result = harness::RunProcess(line, 60000);
     ::SetEnvironmentVariableW(name.c_str(), saved.empty() ? nullptr : saved.c_str());
@@ -120,19 +121,21 @@ harness::ProcessResult RunProbe(const std::wstring& commands, const std::wstring
 }
 
 // Statistics requests that reached nginx since the mark, in order.
-std::vector<LogEntry> StatsRequests(const harness::ServerLog& log, size_t expected)
+std::vector<LogEntry> StatsRequests(const harness::ServerLog& log)
 {
     std::vector<LogEntry> found;
-    for (const LogEntry& entry : log.WaitFor(expected, 15000))
-        if (entry.target.find(kStatsPath) != std::string::npos)
-            found.push_back(entry);
-    if (found.size() == expected) // give a late extra request the chance to show
-        ::Sleep(300);
-    found.clear();
     for (const LogEntry& entry : log.Entries())
         if (entry.target.find(kStatsPath) != std::string::npos)
             found.push_back(entry);
     return found;
+}
+
+// The statistics requests of a run of the probe with these commands, in order.
+std::vector<LogEntry> ProbeRequests(const WideString& commands)
+{
+    harness::ServerLog log("nginx");
+    REQUIRE(RunProbe(commands).finished);
+    return StatsRequests(log);
 }
 
 // The query the program sent, after checking host and path of the target.
@@ -165,7 +168,7 @@ TEST_SUITE("url")
 {
     TEST_CASE("the endpoint and the query pieces")
     {
-        CHECK(StatsEndpoint() == std::wstring(L"http://") + KOVRA_STATS_HOST + L"/update/2/version.txt?");
+        CHECK(StatsEndpoint() == WideString(L"http://") + KOVRA_STATS_HOST + L"/update/2/version.txt?");
         CHECK(IdentifierPiece(L"{0A1B2C3D-0000-1111-2222-333344445555}") == L"GUID={0A1B2C3D-0000-1111-2222-333344445555}");
         CHECK(ParamPiece(L"type", L"qloader_run") == L"&type=qloader_run");
         CHECK(ExitCodeText(0) == L"0");
@@ -186,7 +189,7 @@ TEST_SUITE("url")
         CHECK(IdentifierPiece(L"a\r\nX-Evil: 1") == L"GUID=a%0D%0AX-Evil:%201");
         CHECK(IdentifierPiece(L"a#b") == L"GUID=a%23b");
         CHECK(IdentifierPiece(L"a\tb\x7F") == L"GUID=a%09b%7F");
-        CHECK(IdentifierPiece(std::wstring(L"a\0b", 3)) == L"GUID=a%00b");
+        CHECK(IdentifierPiece(WideString(L"a\0b", 3)) == L"GUID=a%00b");
         CHECK(IdentifierPiece(L"\x0416") == L"GUID=%D0%96");
         CHECK(IdentifierPiece(L"\xD83D\xDE00") == L"GUID=%F0%9F%98%80");
         CHECK(IdentifierPiece(L"\xD83D") == L"GUID=%EF%BF%BD");
@@ -195,11 +198,11 @@ TEST_SUITE("url")
 
     TEST_CASE("pieces are cut at 511 characters")
     {
-        const std::wstring piece = IdentifierPiece(std::wstring(600, L'A'));
+        const WideString piece = IdentifierPiece(WideString(600, L'A'));
         CHECK(piece.size() == 511);
-        CHECK(piece == L"GUID=" + std::wstring(506, L'A'));
-        CHECK(ParamPiece(L"type", std::wstring(1000, L'x')).size() == 511);
-        CHECK(IdentifierPiece(std::wstring(506, L'A')).size() == 511);
+        CHECK(piece == L"GUID=" + WideString(506, L'A'));
+        CHECK(ParamPiece(L"type", WideString(1000, L'x')).size() == 511);
+        CHECK(IdentifierPiece(WideString(506, L'A')).size() == 511);
     }
 }
 
@@ -226,7 +229,7 @@ TEST_SUITE("registry")
         SUBCASE("longer texts are read in full as the buffer grows")
         {
             for (size_t length : {63u, 64u, 100u, 127u, 128u, 1000u, 32767u}) {
-                std::wstring text;
+                WideString text;
                 for (size_t i = 0; i < length; ++i)
                     text += static_cast<wchar_t>(L'a' + i % 26);
                 StoreText(REG_SZ, text);
@@ -258,7 +261,7 @@ TEST_SUITE("registry")
 
             // No terminating NUL. The platform adds one to stored strings
             // whose next character in memory is NUL, so the source runs on.
-            const std::wstring unterminated(80, L'x');
+            const WideString unterminated(80, L'x');
             StoreRaw(REG_SZ, unterminated.data(), 8);
             CHECK(key.GetString(kClientIdValueName, L"fallback") == L"fallback");
             CHECK(key.Status() == ERROR_INVALID_DATA);
@@ -285,7 +288,7 @@ TEST_SUITE("registry")
 
         SUBCASE("a clean profile gets a new braced upper-case GUID, stored")
         {
-            const std::wstring id = LoadOrCreateClientId();
+            const WideString id = LoadOrCreateClientId();
             CheckNewIdentifierStored(id);
             CHECK(LoadOrCreateClientId() == id);
         }
@@ -310,9 +313,9 @@ TEST_SUITE("registry")
             SUBCASE("REG_DWORD") { StoreRaw(REG_DWORD, &number, sizeof number); }
             SUBCASE("REG_BINARY") { StoreRaw(REG_BINARY, binary, sizeof binary); }
             SUBCASE("odd byte count") { StoreRaw(REG_SZ, L"abc", 3); }
-            SUBCASE("no terminating NUL") { StoreRaw(REG_SZ, std::wstring(80, L'x').data(), 8); }
+            SUBCASE("no terminating NUL") { StoreRaw(REG_SZ, WideString(80, L'x').data(), 8); }
             SUBCASE("empty") { StoreRaw(REG_SZ, L"", 0); }
-            const std::wstring id = LoadOrCreateClientId();
+            const WideString id = LoadOrCreateClientId();
             CheckNewIdentifierStored(id);
         }
     }
@@ -328,10 +331,10 @@ TEST_SUITE("requests")
         REQUIRE(result.finished);
         CHECK(result.exitCode == 0);
 
-        const std::wstring id = TextOf(QueryRaw());
+        const WideString id = TextOf(QueryRaw());
         CheckNewIdentifierStored(id);
 
-        const std::vector<LogEntry> requests = StatsRequests(log, 1);
+        const std::vector<LogEntry> requests = StatsRequests(log);
         REQUIRE(requests.size() == 1);
         CHECK(requests[0].method == "GET");
         CHECK(QueryOf(requests[0]) == "GUID=" + Narrow(id) + "&type=qloader_run");
@@ -343,7 +346,7 @@ TEST_SUITE("requests")
     {
         CleanKey clean;
         REQUIRE(RunProbe(L"run").finished);
-        const std::wstring id = TextOf(QueryRaw());
+        const WideString id = TextOf(QueryRaw());
         REQUIRE(IsRegistryGuid(id));
 
         HKEY raw = nullptr;
@@ -352,13 +355,12 @@ TEST_SUITE("requests")
         UniqueKernelHandle changed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         REQUIRE(::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed.get(), TRUE) == ERROR_SUCCESS);
 
-        harness::ServerLog log("nginx");
-        REQUIRE(RunProbe(L"run downloaded").finished);
-        const std::vector<LogEntry> requests = StatsRequests(log, 2);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run downloaded");
         REQUIRE(requests.size() == 2);
         CHECK(QueryOf(requests[0]) == "GUID=" + Narrow(id) + "&type=qloader_run");
         CHECK(QueryOf(requests[1]) == "GUID=" + Narrow(id) + "&type=qloader_downloaded");
-        CHECK(::WaitForSingleObject(changed.get(), 500) == WAIT_TIMEOUT);
+        // The server signals a write as it makes it: the probe has ended.
+        CHECK(::WaitForSingleObject(changed.get(), 0) == WAIT_TIMEOUT);
 
         // The same watch does see a write, so the check above can fail.
         REQUIRE(RunProbe(L"setreg:other").finished);
@@ -369,9 +371,7 @@ TEST_SUITE("requests")
     {
         CleanKey clean;
         StoreText(REG_SZ, L"first-id");
-        harness::ServerLog log("nginx");
-        REQUIRE(RunProbe(L"run setreg:second-id downloaded finished:0").finished);
-        const std::vector<LogEntry> requests = StatsRequests(log, 3);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run setreg:second-id downloaded finished:0");
         REQUIRE(requests.size() == 3);
         CHECK(QueryOf(requests[0]) == "GUID=first-id&type=qloader_run");
         CHECK(QueryOf(requests[1]) == "GUID=first-id&type=qloader_downloaded");
@@ -384,9 +384,7 @@ TEST_SUITE("requests")
         CleanKey clean;
         const std::string id = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
         StoreText(REG_SZ, harness::Widen(id));
-        harness::ServerLog log("nginx");
-        REQUIRE(RunProbe(L"run downloaded finished:0 finished:4294967291 finished:3221225477 renamefailed renamefailed").finished);
-        const std::vector<LogEntry> requests = StatsRequests(log, 6);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run downloaded finished:0 finished:4294967291 finished:3221225477 renamefailed renamefailed");
         REQUIRE(requests.size() == 6);
         const char* expected[] = {
             "&type=qloader_run",
@@ -406,12 +404,12 @@ TEST_SUITE("requests")
     TEST_CASE("stored identifiers are sent as stored")
     {
         CleanKey clean;
-        std::wstring hundred;
+        WideString hundred;
         for (int i = 0; i < 100; ++i)
             hundred += static_cast<wchar_t>(L'A' + i % 26);
         struct Case {
             DWORD type;
-            std::wstring stored;
+            WideString stored;
             std::string sent;
         } cases[] = {
             {REG_SZ, L"abc", "abc"},
@@ -420,9 +418,7 @@ TEST_SUITE("requests")
         };
         for (const Case& c : cases) {
             StoreText(c.type, c.stored);
-            harness::ServerLog log("nginx");
-            REQUIRE(RunProbe(L"run").finished);
-            const std::vector<LogEntry> requests = StatsRequests(log, 1);
+            const std::vector<LogEntry> requests = ProbeRequests(L"run");
             REQUIRE(requests.size() == 1);
             CHECK(QueryOf(requests[0]) == "GUID=" + c.sent + "&type=qloader_run");
             const RawValue stored = QueryRaw();
@@ -438,9 +434,9 @@ TEST_SUITE("requests")
         StoreRaw(REG_DWORD, &number, sizeof number);
         harness::ServerLog log("nginx");
         REQUIRE(RunProbe(L"run").finished);
-        const std::wstring id = TextOf(QueryRaw());
+        const WideString id = TextOf(QueryRaw());
         CheckNewIdentifierStored(id);
-        const std::vector<LogEntry> requests = StatsRequests(log, 1);
+        const std::vector<LogEntry> requests = StatsRequests(log);
         REQUIRE(requests.size() == 1);
         CHECK(QueryOf(requests[0]) == "GUID=" + Narrow(id) + "&type=qloader_run");
     }
@@ -452,11 +448,11 @@ TEST_SUITE("requests")
         harness::ServerLog nginx("nginx");
         harness::ServerLog scripted("scripted");
         REQUIRE(RunProbe(L"run").finished);
-        const std::vector<LogEntry> requests = StatsRequests(nginx, 1);
+        const std::vector<LogEntry> requests = StatsRequests(nginx);
         REQUIRE(requests.size() == 1);
         CHECK(QueryOf(requests[0]) == "GUID=a%0D%0AX-Evil:%201%0D%0A%0D%0AGET%20/evil%20HTTP/1.1&type=qloader_run");
         // The scripted server behind nginx records every header it got.
-        const std::vector<LogEntry> behind = scripted.WaitFor(1);
+        const std::vector<LogEntry> behind = scripted.Entries();
         REQUIRE(behind.size() == 1);
         CHECK_FALSE(behind[0].HasHeader("X-Evil"));
         // One request only, and none for the smuggled path.
@@ -471,17 +467,20 @@ TEST_SUITE("requests")
         REQUIRE(harness::ScriptPath(R"({"path": "/update/2/version.txt", "default": {"status": 404, "body": "gone"}})"));
         harness::ServerLog log("nginx");
         REQUIRE(RunProbe(L"run").finished);
-        const std::vector<LogEntry> requests = StatsRequests(log, 1);
+        const std::vector<LogEntry> requests = StatsRequests(log);
         REQUIRE(requests.size() == 1);
         CHECK(requests[0].status == 404);
 
-        StatsRequest request;
-        request.AddParam(L"type", L"in_process");
-        request.Send();
-        CHECK(request.Sent());
-        const size_t before = StatsRequests(log, 2).size();
-        request.Send(); // delivered already: no second request
-        CHECK(StatsRequests(log, before).size() == before);
+        // The same in this process: delivered once, never sent again.
+        {
+            StatsRequest request;
+            request.AddParam(L"type", L"in_process");
+        }
+        FinishStatsEvents();
+        const std::vector<LogEntry> both = StatsRequests(log);
+        REQUIRE(both.size() == 2);
+        CHECK(QueryOf(both[1]).find("&type=in_process") != std::string::npos);
+        CHECK(both[1].status == 404);
     }
 
     TEST_CASE("a silent statistics host is given up within the time-outs")

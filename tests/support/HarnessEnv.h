@@ -4,24 +4,24 @@
 
 #include <windows.h>
 
-#include <string>
+#include "common/WideString.h"
 
 namespace harness {
 
-std::wstring Env(const wchar_t* name);
+WideString Env(const wchar_t* name);
 int NginxPort();
 int ScriptedPort();
 // The harness folder as a Windows path (Z:\...).
-std::wstring Dir();
+WideString Dir();
 // Where the scripted server serves its files from, and nginx's download host.
-std::wstring ScriptedRoot();
-std::wstring DownloadRoot();
+WideString ScriptedRoot();
+WideString DownloadRoot();
 // Base URL of the scripted server reached directly: "http://127.0.0.1:<port>".
-std::wstring ScriptedBase();
+WideString ScriptedBase();
 // Folder of the running test program, with a trailing backslash.
-std::wstring ProgramDir();
+WideString ProgramDir();
 
-std::string Narrow(const std::wstring& text); // UTF-8
-std::wstring Widen(const std::string& text);  // UTF-8
+std::string Narrow(const WideString& text); // UTF-8
+WideString Widen(const std::string& text);  // UTF-8
 
 } // namespace harness

@@ -7,7 +7,7 @@
 
 namespace harness {
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+ProcessResult RunProcess(const WideString& commandLine, DWORD timeoutMs)
 {
     ProcessResult result;
     STARTUPINFOW startup{};
@@ -32,7 +32,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     return result;
 }
 
-std::string ReadWholeFile(const std::wstring& path)
+std::string ReadWholeFile(const WideString& path)
 {
     std::string data;
     FILE* f = _wfopen(path.c_str(), L"rb");
@@ -46,7 +46,7 @@ std::string ReadWholeFile(const std::wstring& path)
     return data;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& data)
+bool WriteWholeFile(const WideString& path, const std::string& data)
 {
     FILE* f = _wfopen(path.c_str(), L"wb");
     if (!f)

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include "common/WideString.h"
 
 namespace harness {
 
@@ -16,9 +16,9 @@ struct ProcessResult {
 
 // Runs a command line and waits up to timeoutMs; a program still running then
 // is terminated.
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+ProcessResult RunProcess(const WideString& commandLine, DWORD timeoutMs = 60000);
 
-std::string ReadWholeFile(const std::wstring& path);
-bool WriteWholeFile(const std::wstring& path, const std::string& data);
+std::string ReadWholeFile(const WideString& path);
+bool WriteWholeFile(const WideString& path, const std::string& data);
 
 } // namespace harness

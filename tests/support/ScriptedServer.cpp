@@ -5,9 +5,7 @@
 
 namespace harness {
 
-namespace {
-
-bool Post(const wchar_t* path, const std::string& body)
+bool Control(const wchar_t* path, const std::string& body, std::string* answer)
 {
     UniqueHInternet session(::InternetOpenW(L"kovra-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!session)
@@ -24,14 +22,16 @@ bool Post(const wchar_t* path, const std::string& body)
         return false;
     DWORD status = 0, size = sizeof status;
     ::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr);
+    char buffer[65536];
+    DWORD read = 0;
+    while (answer && ::InternetReadFile(request.get(), buffer, sizeof buffer, &read) && read > 0)
+        answer->append(buffer, read);
     return status == 200;
 }
 
-} // namespace
+bool ScriptPath(const std::string& json) { return Control(L"/__control/script", json); }
+bool ResetScripts() { return Control(L"/__control/reset", std::string()); }
 
-bool ScriptPath(const std::string& json) { return Post(L"/__control/script", json); }
-bool ResetScripts() { return Post(L"/__control/reset", std::string()); }
-
-std::wstring ScriptedUrl(const std::wstring& path) { return ScriptedBase() + path; }
+WideString ScriptedUrl(const WideString& path) { return ScriptedBase() + path; }
 
 } // namespace harness

@@ -1,8 +1,9 @@
 #pragma once
-// Reads the request logs of the harness servers: nginx's access log and the
-// scripted server's log share one layout (see tests/harness/scripted_server.py).
+// Reads the request logs of the harness servers, nginx's access log and the
+// scripted server's, as the scripted server parses them for the Python tests
+// too (tests/harness/kovra_harness.py, through its control path).
 
-#include <string>
+#include "common/WideString.h"
 #include <utility>
 #include <vector>
 
@@ -30,13 +31,14 @@ public:
     // Forget what is in the log so far; Entries() returns what comes after.
     void Mark();
 
-    // Entries written since the mark. Servers write an entry once the answer
-    // is done, so WaitFor polls until at least count entries are there.
-    std::vector<LogEntry> Entries() const;
-    std::vector<LogEntry> WaitFor(size_t count, unsigned timeoutMs = 10000) const;
+    // Entries written since the mark, once every answer the server has given
+    // so far (to a request line containing match) is among them. Empty when
+    // the log could not be read.
+    std::vector<LogEntry> Entries(const std::string& match = std::string()) const;
 
 private:
-    std::wstring path_;
+    std::string which_;
+    WideString path_;
     long long mark_ = 0;
 };
 

@@ -21,7 +21,7 @@ const uint8_t kPinBytes[32] = {0x47, 0xb8, 0xa1, 0x61, 0xbb, 0x60, 0xbf, 0xbb, 0
                                0xa5, 0xd9, 0x48, 0xf1, 0xd0, 0xf1, 0x2f, 0xd5, 0x84, 0x3b, 0x8a,
                                0x78, 0xad, 0x9e, 0xcd, 0x8b, 0xed, 0xa0, 0xfa, 0x33, 0x7d};
 
-std::wstring Lower(std::wstring text)
+WideString Lower(WideString text)
 {
     for (wchar_t& c : text)
         c = static_cast<wchar_t>(std::towlower(c));
@@ -107,7 +107,7 @@ TEST_SUITE("dll-search")
         wchar_t folder[MAX_PATH];
         const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
         REQUIRE(length > 0);
-        const std::wstring system = Lower(std::wstring(folder, length)) + L"\\";
+        const WideString system = Lower(WideString(folder, length)) + L"\\";
         for (const wchar_t* name : {L"wininet.dll", L"gdiplus.dll"}) {
             CAPTURE(std::string(name, name + std::wcslen(name)));
             HMODULE module = ::LoadLibraryW(name);
@@ -123,7 +123,7 @@ TEST_SUITE("dll-search")
         wchar_t folder[MAX_PATH];
         const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
         REQUIRE(length > 0);
-        const std::wstring system = Lower(std::wstring(folder, length)) + L"\\";
+        const WideString system = Lower(WideString(folder, length)) + L"\\";
         for (const wchar_t* name : {L"crypt32.dll", L"wintrust.dll"}) {
             CAPTURE(std::string(name, name + std::wcslen(name)));
             HMODULE module = LoadSystemDll(name);

@@ -1,35 +1,43 @@
 #include "tests/ui/ScriptedLoaderDialog.h"
 
+#include "common/SrwLock.h"
 #include "tests/ui/UiTestSupport.h"
 
-ScriptedJob::ScriptedJob() : wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-
-ScriptedJob::~ScriptedJob()
+bool ScriptedJob::Do(std::function<void(JobDisplay&)> run, DWORD timeoutMs)
 {
-    ::CloseHandle(wake);
-}
-
-bool ScriptedJob::Do(const std::function<void(JobDisplay&)>& step, DWORD timeoutMs)
-{
-    done = false;
-    pending = &step;
-    ::SetEvent(wake);
-    return uitest::PumpUntil([this] { return done.load(); }, timeoutMs);
+    auto step = std::make_shared<Step>();
+    step->run = std::move(run);
+    {
+        SrwExclusive held(lock);
+        pending = step;
+    }
+    ::SetEvent(wake.get());
+    if (uitest::PumpUntil([&step] { return step->done.load(); }, timeoutMs))
+        return true;
+    SrwExclusive held(lock);
+    if (pending == step)
+        pending.reset();
+    return false;
 }
 
 void ScriptedJob::Finish()
 {
     finished = true;
-    ::SetEvent(wake);
+    ::SetEvent(wake.get());
 }
 
 int ScriptedJob::Run(JobDisplay& display)
 {
     while (!finished) {
-        ::WaitForSingleObject(wake, INFINITE);
-        if (const std::function<void(JobDisplay&)>* step = pending.exchange(nullptr)) {
-            (*step)(display);
-            done = true;
+        ::WaitForSingleObject(wake.get(), INFINITE);
+        std::shared_ptr<Step> step;
+        {
+            SrwExclusive held(lock);
+            step.swap(pending);
+        }
+        if (step) {
+            step->run(display);
+            step->done = true;
         }
     }
     return kJobEnded;
@@ -61,6 +69,16 @@ bool ScriptedLoaderDialog::Create(HWND owner)
     if (!created)
         CancelBinding();
     return created != nullptr;
+}
+
+bool ScriptedLoaderDialog::FadedIn()
+{
+    // The fade's thread rings every 10 ms; each step comes however slowly
+    // this machine composes it, and one that never comes is a stalled fade.
+    for (int alpha = Alpha(); alpha < 255; alpha = Alpha())
+        if (!uitest::PumpUntil([this, alpha] { return Alpha() != alpha; }, 5000))
+            return false;
+    return true;
 }
 
 void ScriptedLoaderDialog::Destroy()

@@ -4,31 +4,37 @@
 // the dialog's own handling.
 
 #include "app/LoaderDialog.h"
+#include "common/UniqueHandle.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Runs on the dialog's worker thread as the loader's job does: each step the
 // test hands it, until the test lets it end.
 class ScriptedJob : public LoaderJob {
 public:
-    ScriptedJob();
-    ~ScriptedJob() override;
-
     // Runs step(display) on the job's thread while this thread pumps its
-    // messages; false when it did not end within timeoutMs.
-    bool Do(const std::function<void(JobDisplay&)>& step, DWORD timeoutMs = 20000);
+    // messages; false when it did not end within timeoutMs (a bound on a
+    // hang: a step of 200 hand-overs took over 20 s emulated beside other
+    // tests). A step the job has not begun by then never runs; one it has
+    // begun runs on its own copy.
+    bool Do(std::function<void(JobDisplay&)> step, DWORD timeoutMs = 120000);
     void Finish();
     int Run(JobDisplay& display) override;
 
 private:
-    HANDLE wake;
-    std::atomic<const std::function<void(JobDisplay&)>*> pending{nullptr};
-    std::atomic<bool> done{false};
+    struct Step {
+        std::function<void(JobDisplay&)> run;
+        std::atomic<bool> done{false};
+    };
+    UniqueKernelHandle wake{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    SRWLOCK lock = SRWLOCK_INIT;
+    std::shared_ptr<Step> pending; // under lock
     std::atomic<bool> finished{false};
 };
 
@@ -40,6 +46,8 @@ public:
     // Modeless, from template 130 of this program; false when it failed.
     bool Create(HWND owner = nullptr);
     void Destroy();
+    // Pumps messages until the fade-in has ended; false when it stalled.
+    bool FadedIn();
 
     ScriptedJob& job;
     ImageButton& minimise = minimiseButton;
@@ -59,7 +67,7 @@ public:
     bool keepPushed = false;
     std::vector<std::uint32_t> lastPushed;
     int paintMessages = 0;
-    int moveRequests = 0;
+    std::atomic<int> moveRequests{0}; // read by the thread that moves the pointer
     // Called in the middle of every pass (the frame built, not yet pushed).
     std::function<void()> duringPass;
 

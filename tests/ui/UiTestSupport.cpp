@@ -2,9 +2,9 @@
 
 namespace uitest {
 
-void PumpFor(DWORD ms)
+bool PumpQueued()
 {
-    PumpUntil([] { return false; }, ms);
+    return PumpUntil([] { return HIWORD(::GetQueueStatus(QS_ALLINPUT & ~QS_TIMER)) == 0; }, 5000);
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)

@@ -11,11 +11,12 @@
 
 namespace uitest {
 
-// Dispatches this thread's messages for the given time.
-void PumpFor(DWORD ms);
 // Dispatches messages until done() is true or the time-out passes; the result
 // is done() at the end.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// Dispatches what this thread's queue holds, timers aside (input sent with
+// SendInput is in it once that returns), until it is empty.
+bool PumpQueued();
 
 inline std::uint32_t Rgb(std::uint32_t pixel) { return pixel & 0xFFFFFF; }
 inline unsigned AlphaOf(std::uint32_t pixel) { return pixel >> 24; }

@@ -6,7 +6,6 @@
 #include "tests/ui/ScriptedLoaderDialog.h"
 #include "tests/ui/UiTestSupport.h"
 
-#include <atomic>
 #include <thread>
 
 using namespace uitest;
@@ -18,6 +17,20 @@ std::uint32_t FramePixel(ScriptedLoaderDialog& dialog, POINT client)
     SkinFrame frame;
     REQUIRE(dialog.BuildFrame(frame));
     return Rgb(frame.Pixel(client.x, client.y));
+}
+
+// Moves the pointer and pumps until Wine's cursor is there: the display's
+// answer to an earlier move can still come in and put it back.
+bool MovePointer(POINT screen)
+{
+    MouseMoveTo(screen);
+    return PumpUntil(
+        [screen] {
+            POINT now = {};
+            return ::GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+        },
+        3000) &&
+           PumpQueued();
 }
 
 int Count(const std::vector<WORD>& commands, WORD id)
@@ -36,57 +49,58 @@ TEST_CASE("the close glyph darkens under the pointer, turns black when pressed, 
 {
     ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
-    REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
+    REQUIRE(dialog.FadedIn());
     HWND window = dialog.Window();
     const RECT close = ChildRect(window, dialog.close.Window());
     const POINT glyphCentre = {close.left + 4, close.top + 4};
     const POINT away = ScreenPoint(window, 100, 150);
     const POINT onClose = ScreenPoint(window, glyphCentre.x, glyphCentre.y);
 
-    MouseMoveTo(away);
-    PumpFor(150);
+    REQUIRE(MovePointer(away));
     CHECK_FALSE(dialog.close.Hover());
     CHECK(FramePixel(dialog, glyphCentre) == 0x666666);
 
     MouseMoveTo(onClose);
     CHECK(PumpUntil([&] { return dialog.close.Hover(); }, 3000));
-    PumpFor(50);
+    REQUIRE(PumpQueued());
     CHECK(FramePixel(dialog, glyphCentre) == 0x444444);
 
     MouseButton(true);
     CHECK(PumpUntil([&] { return dialog.close.Pressed(); }, 3000));
-    PumpFor(50);
+    REQUIRE(PumpQueued());
     CHECK(FramePixel(dialog, glyphCentre) == 0x000000);
 
-    // Pressed, the pointer leaves: the normal look; back on it: pressed again.
-    MouseMoveTo(away);
-    PumpFor(200);
+    // Pressed, the pointer leaves: the normal look; released there: no click.
+    REQUIRE(MovePointer(away));
     CHECK(FramePixel(dialog, glyphCentre) == 0x666666);
-    MouseMoveTo(onClose);
-    PumpFor(200);
-    CHECK(FramePixel(dialog, glyphCentre) == 0x000000);
-
     MouseButton(false);
-    PumpFor(200);
+    REQUIRE(PumpQueued());
+    CHECK_FALSE(dialog.close.Pressed());
+    CHECK(Count(dialog.commands, IDC_CLOSE_BUTTON) == 0);
+
+    // Pressed again, off and back on: pressed again; released on it: a click.
+    // The press lands away from the first one's place by more than the
+    // system's double-click rectangle, so that it is a press, not a double click.
+    const POINT elsewhereOnClose = ScreenPoint(window, close.right - 2, close.bottom - 2);
+    REQUIRE(::GetSystemMetrics(SM_CXDOUBLECLK) / 2 < close.right - 2 - glyphCentre.x);
+    REQUIRE(MovePointer(elsewhereOnClose));
+    CHECK(PumpUntil([&] { return dialog.close.Hover(); }, 3000));
+    MouseButton(true);
+    CHECK(PumpUntil([&] { return dialog.close.Pressed(); }, 3000));
+    REQUIRE(MovePointer(away));
+    CHECK(FramePixel(dialog, glyphCentre) == 0x666666);
+    REQUIRE(MovePointer(elsewhereOnClose));
+    CHECK(FramePixel(dialog, glyphCentre) == 0x000000);
+    MouseButton(false);
+    REQUIRE(PumpQueued());
     CHECK_FALSE(dialog.close.Pressed());
     CHECK(Count(dialog.commands, IDC_CLOSE_BUTTON) == 1);
     CHECK(dialog.moveRequests == 0); // a click on a control starts no move
-    // The loader's close only hides its window; shown again for the rest.
+    // The loader's close only hides its window; shown again, the button has
+    // its normal look.
     CHECK_FALSE(::IsWindowVisible(window));
     ::ShowWindow(window, SW_SHOWNA);
-    PumpFor(100);
-
-    // Pressed, dragged off and released outside: no click.
-    MouseButton(true);
-    PumpFor(150);
-    MouseMoveTo(away);
-    PumpFor(150);
-    MouseButton(false);
-    PumpFor(200);
-    CHECK(Count(dialog.commands, IDC_CLOSE_BUTTON) == 1);
-    CHECK(dialog.moveRequests == 0);
-
-    // Gone from the button: normal again.
+    REQUIRE(PumpQueued());
     CHECK(PumpUntil([&] { return !dialog.close.Hover(); }, 3000));
     CHECK(FramePixel(dialog, glyphCentre) == 0x666666);
 }
@@ -95,16 +109,16 @@ TEST_CASE("the minimise glyph shows its hover look too")
 {
     ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
-    REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
+    REQUIRE(dialog.FadedIn());
     HWND window = dialog.Window();
     const RECT minimise = ChildRect(window, dialog.minimise.Window());
     const POINT barPixel = {minimise.left + 4, minimise.top + 8};
     MouseMoveTo(ScreenPoint(window, 100, 150));
-    PumpFor(150);
+    REQUIRE(PumpQueued());
     CHECK(FramePixel(dialog, barPixel) == 0x666666);
     MouseMoveTo(ScreenPoint(window, barPixel.x, barPixel.y));
     CHECK(PumpUntil([&] { return dialog.minimise.Hover(); }, 3000));
-    PumpFor(50);
+    REQUIRE(PumpQueued());
     CHECK(FramePixel(dialog, barPixel) == 0x444444);
     MouseMoveTo(ScreenPoint(window, 100, 150));
     CHECK(PumpUntil([&] { return !dialog.minimise.Hover(); }, 3000));
@@ -114,33 +128,28 @@ TEST_CASE("a press on the surface drags the window; a press on a control does no
 {
     ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
-    REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
+    REQUIRE(dialog.FadedIn());
     HWND window = dialog.Window();
     RECT before = {};
     ::GetWindowRect(window, &before);
 
     // The platform's move loop runs inside the press on the UI thread, so the
-    // pointer is driven from another thread.
+    // pointer is driven from another thread: the moves and the release once
+    // the press has started the loop. Input is taken in order.
     const POINT start = ScreenPoint(window, 150, 60);
-    std::atomic<bool> done{false};
     std::thread hand([&] {
         MouseMoveTo(start);
-        ::Sleep(150);
         MouseButton(true);
-        ::Sleep(200);
-        for (int step = 1; step <= 4; ++step) {
+        for (ULONGLONG end = ::GetTickCount64() + 15000; dialog.moveRequests == 0 && ::GetTickCount64() < end;)
+            ::Sleep(1);
+        for (int step = 1; step <= 4; ++step)
             MouseMoveTo(POINT{start.x + 10 * step, start.y + 6 * step});
-            ::Sleep(60);
-        }
-        ::Sleep(150);
         MouseButton(false);
-        ::Sleep(150);
-        done = true;
     });
-    const bool finished = PumpUntil([&] { return done.load(); }, 15000);
+    const bool moved = PumpUntil([&] { return dialog.moveRequests > 0 && ::GetCapture() == nullptr; }, 15000);
     hand.join();
-    REQUIRE(finished);
-    PumpFor(200);
+    REQUIRE(moved);
+    REQUIRE(PumpQueued());
     CHECK(dialog.moveRequests == 1);
     RECT after = {};
     ::GetWindowRect(window, &after);
@@ -151,13 +160,13 @@ TEST_CASE("a press on the surface drags the window; a press on a control does no
     const RECT bar = ChildRect(window, dialog.bar.Window());
     const POINT onBar = ScreenPoint(window, bar.left + 50, bar.top + 4);
     MouseMoveTo(onBar);
-    PumpFor(150);
+    REQUIRE(PumpQueued());
     MouseButton(true);
-    PumpFor(150);
+    REQUIRE(PumpQueued());
     MouseMoveTo(POINT{onBar.x + 30, onBar.y + 20});
-    PumpFor(150);
+    REQUIRE(PumpQueued());
     MouseButton(false);
-    PumpFor(200);
+    REQUIRE(PumpQueued());
     CHECK(dialog.moveRequests == 1);
     RECT still = {};
     ::GetWindowRect(window, &still);

@@ -1,13 +1,13 @@
 // The pure decisions of the skinned window: stripe tiles, fill width, stripe
-// phase, fade steps, glyph choice, caption origin and size, centring, control
-// layout, scaling to a DPI and which control a notification is reflected to.
+// phase, glyph choice, caption origin and size, centring, control layout,
+// scaling to a DPI and which control a notification is reflected to. (The
+// fade's steps: as the window pushes them, ui_window_tests.cpp.)
 
 #include <doctest.h>
 
 #include "ui/CaptionDrawing.h"
 #include "ui/ControlLayout.h"
 #include "ui/DpiScale.h"
-#include "ui/FadeIn.h"
 #include "ui/ImageButton.h"
 #include "ui/NotificationReflection.h"
 #include "ui/ScaledPicture.h"
@@ -159,19 +159,6 @@ TEST_CASE("the bar's template top at 96 DPI comes back from the font heights, no
         CAPTURE(row[0]);
         CHECK(TemplateTopAt96(row[0], row[1], row[2]) == row[3]);
     }
-}
-
-TEST_CASE("the fade goes 10, 20, ..., 250, 255 and stops")
-{
-    std::vector<int> steps;
-    for (int alpha = 0; alpha < 255 && steps.size() < 100;) {
-        alpha = NextFadeAlpha(alpha);
-        steps.push_back(alpha);
-    }
-    REQUIRE(steps.size() == 26);
-    for (int i = 0; i < 25; ++i)
-        CHECK(steps[i] == 10 * (i + 1));
-    CHECK(steps[25] == 255);
 }
 
 TEST_CASE("pressed wins over hover, hover over normal")

@@ -61,15 +61,15 @@ public:
         Take(&value, 1);
         return value;
     }
-    std::wstring String()
+    WideString String()
     {
-        std::wstring text;
+        WideString text;
         for (WORD c = Word(); ok_ && c != 0; c = Word())
             text.push_back(static_cast<wchar_t>(c));
         return text;
     }
     // A name or an ordinal: ordinal 0 and empty text when there is none.
-    void NameOrOrdinal(WORD& ordinal, std::wstring& name)
+    void NameOrOrdinal(WORD& ordinal, WideString& name)
     {
         ordinal = 0;
         name.clear();
@@ -106,11 +106,11 @@ struct Item {
     short x, y, cx, cy;
     DWORD id;
     WORD classOrdinal;
-    std::wstring className;
-    std::wstring title;
+    WideString className;
+    WideString title;
 };
 
-std::string AsciiOf(const std::wstring& text)
+std::string AsciiOf(const WideString& text)
 {
     std::string narrow;
     for (wchar_t c : text)
@@ -118,21 +118,21 @@ std::string AsciiOf(const std::wstring& text)
     return narrow;
 }
 
-std::wstring Lower(std::wstring text)
+WideString Lower(WideString text)
 {
     for (wchar_t& c : text)
         c = static_cast<wchar_t>(::towlower(c));
     return text;
 }
 
-std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name)
+WideString VersionString(const std::vector<BYTE>& info, const wchar_t* name)
 {
-    std::wstring path = std::wstring(L"\\StringFileInfo\\041904B0\\") + name;
+    WideString path = WideString(L"\\StringFileInfo\\041904B0\\") + name;
     void* value = nullptr;
     UINT length = 0;
     if (!::VerQueryValueW(info.data(), path.c_str(), &value, &length) || !value)
         return L"<missing>";
-    return std::wstring(static_cast<const wchar_t*>(value));
+    return WideString(static_cast<const wchar_t*>(value));
 }
 
 std::uint32_t DrawnPixel(const SkinImage& image, const RECT& rect, int x, int y)
@@ -170,7 +170,7 @@ TEST_CASE("dialog template 130 is the skinned popup with its three items")
     CHECK(reader.Short() == 330);
     CHECK(reader.Short() == 186);
     WORD ordinal = 0;
-    std::wstring name;
+    WideString name;
     reader.NameOrOrdinal(ordinal, name); // menu
     CHECK((ordinal == 0 && name.empty()));
     reader.NameOrOrdinal(ordinal, name); // class
@@ -374,7 +374,7 @@ TEST_CASE("the version resource names Velmora, Kovra and the project's version")
     CHECK(VersionString(info, L"CompanyName") == L"Velmora");
     CHECK(VersionString(info, L"ProductName") == L"Kovra");
     CHECK(VersionString(info, L"FileDescription") == L"Установщик браузера Kovra");
-    CHECK(VersionString(info, L"FileVersion") == std::wstring(L"" KOVRA_VERSION_STRING_W));
+    CHECK(VersionString(info, L"FileVersion") == WideString(L"" KOVRA_VERSION_STRING_W));
 
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
@@ -413,9 +413,9 @@ TEST_CASE("the manifest asks for the caller's level and common controls 6, and g
     REQUIRE(comctl);
     wchar_t path[MAX_PATH] = L"";
     REQUIRE(::GetModuleFileNameW(comctl, path, MAX_PATH));
-    std::wstring lower = Lower(path);
+    WideString lower = Lower(path);
     CAPTURE(AsciiOf(lower));
-    CHECK(lower.find(L"common-controls_6595b64144ccf1df_6.") != std::wstring::npos);
+    CHECK(lower.find(L"common-controls_6595b64144ccf1df_6.") != WideString::npos);
 }
 
 } // TEST_SUITE

@@ -42,7 +42,7 @@ struct ShownDialog {
     explicit ShownDialog(const CaptionFonts& fonts = DefaultCaptionFonts()) : dialog(fonts)
     {
         REQUIRE(dialog.Create());
-        REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
+        REQUIRE(dialog.FadedIn());
     }
     SkinFrame Frame()
     {
@@ -395,7 +395,7 @@ TEST_CASE("a stripe tile without width neither hangs nor draws")
         ScriptedLoaderDialog dialog(DefaultCaptionFonts(), 999); // no such tile
         run.created = dialog.Create();
         if (run.created) {
-            PumpUntil([&] { return dialog.Alpha() == 255; }, 5000);
+            dialog.FadedIn();
             dialog.bar.SwitchToStripes();
             PumpUntil([&] { return dialog.bar.Offset() >= 6; }, 5000);
             run.ticksSeen = dialog.bar.Offset() / 2;
@@ -571,7 +571,7 @@ TEST_CASE("after many passes a pushed frame is the whole picture a fresh window 
     HWND barWindow = dialog.bar.Window();
     dialog.keepPushed = true;
     ::SendMessageW(barWindow, PBM_SETPOS, 60, 0);
-    PumpFor(50);
+    REQUIRE(PumpQueued());
 
     // The installing look as the loader's job hands it over, then some ticks
     // and a control gone.
@@ -580,10 +580,10 @@ TEST_CASE("after many passes a pushed frame is the whole picture a fresh window 
     ::KillTimer(barWindow, SkinProgressBar::kStripeTimer);
     for (int tick = 0; tick < 5; ++tick) {
         ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
-        PumpFor(20);
+        REQUIRE(PumpQueued());
     }
     ::ShowWindow(dialog.close.Window(), SW_HIDE);
-    PumpFor(50);
+    REQUIRE(PumpQueued());
     const int pushes = dialog.pushes;
     dialog.Compose();
     REQUIRE(dialog.pushes == pushes + 1);
@@ -591,7 +591,7 @@ TEST_CASE("after many passes a pushed frame is the whole picture a fresh window 
 
     ScriptedLoaderDialog fresh;
     REQUIRE(fresh.Create());
-    REQUIRE(PumpUntil([&] { return fresh.Alpha() == 255; }, 5000));
+    REQUIRE(fresh.FadedIn());
     REQUIRE(fresh.job.Do(ShowInstallingLook));
     ::ShowWindow(fresh.close.Window(), SW_HIDE);
     HWND freshBar = fresh.bar.Window();
@@ -653,7 +653,7 @@ TEST_CASE("dialogs created at once on two threads each bind their own object")
         result->window = dialog.Window();
         result->ownObject =
             result->window && ::GetWindowLongPtrW(result->window, DWLP_USER) == reinterpret_cast<LONG_PTR>(&dialog);
-        PumpFor(100);
+        PumpQueued();
         dialog.Destroy();
     };
     for (int round = 0; round < 3; ++round) {
@@ -803,8 +803,8 @@ TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do n
 {
     ScriptedLoaderDialog dialog;
     REQUIRE(dialog.Create());
-    REQUIRE(PumpUntil([&] { return dialog.Alpha() == 255; }, 5000));
-    PumpFor(50);
+    REQUIRE(dialog.FadedIn());
+    REQUIRE(PumpQueued());
     std::vector<int> expected;
     for (int alpha = 10; alpha <= 250; alpha += 10)
         expected.push_back(alpha);
@@ -813,11 +813,12 @@ TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do n
 
     const size_t before = dialog.pushedAlphas.size();
     ::ShowWindow(dialog.Window(), SW_HIDE);
-    PumpFor(100);
+    REQUIRE(PumpQueued());
     ::ShowWindow(dialog.Window(), SW_SHOW);
+    CHECK(dialog.Alpha() == 255);
     ::SendMessageW(dialog.bar.Window(), PBM_SETPOS, 30, 0); // a change to show
-    PumpFor(400);
-    REQUIRE(dialog.pushedAlphas.size() > before);
+    REQUIRE(PumpUntil([&] { return dialog.pushedAlphas.size() > before; }, 5000));
+    REQUIRE(PumpQueued());
     int dimmer = 0;
     for (size_t i = before; i < dialog.pushedAlphas.size(); ++i)
         dimmer += dialog.pushedAlphas[i] != 255;
@@ -826,7 +827,7 @@ TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do n
     // A second window of the same process fades in as well.
     ScriptedLoaderDialog second;
     REQUIRE(second.Create());
-    CHECK(PumpUntil([&] { return second.Alpha() == 255; }, 5000));
+    CHECK(second.FadedIn());
     CHECK(DistinctAlphas(second.pushedAlphas) == expected);
 }
 
@@ -858,7 +859,8 @@ TEST_CASE("a window gone during its fade leaves the fade thread nothing to touch
     for (int round = 0; round < 3; ++round) {
         auto* dialog = new ScriptedLoaderDialog;
         REQUIRE(dialog->Create());
-        PumpFor(30);
+        // Gone after the fade's first step, while its thread still rings.
+        REQUIRE(PumpUntil([&] { return dialog->Alpha() > 0; }, 5000));
         CHECK(dialog->Alpha() < 255);
         dialog->Destroy();
         delete dialog;
@@ -869,7 +871,9 @@ TEST_CASE("a window gone during its fade leaves the fade thread nothing to touch
             poison.emplace_back(new char[sizeof(ScriptedLoaderDialog)]);
             std::memset(poison.back().get(), 0xCC, sizeof(ScriptedLoaderDialog));
         }
-        PumpFor(350);
+        // Its rings (every 10 ms) now meet no window; one still holding the
+        // object would call through the garbage meanwhile.
+        PumpUntil([] { return false; }, 350);
     }
     ShownDialog after; // still a working process
     CHECK(after.dialog.Alpha() == 255);
@@ -947,8 +951,7 @@ TEST_CASE("the installing look handed over from the job's thread runs on the win
     const int offset = dialog.bar.Offset();
     CHECK(PumpUntil([&] { return dialog.bar.Offset() != offset && dialog.bar.Offset() != 0; }, 5000));
     const int pushesAnimated = dialog.pushes;
-    PumpFor(300);
-    CHECK(dialog.pushes > pushesAnimated); // each tick composes the window
+    CHECK(PumpUntil([&] { return dialog.pushes > pushesAnimated; }, 5000)); // each tick composes the window
 
     SkinFrame frame = shown.Frame();
     Ink ink = CaptionInk(frame, barTop);

@@ -2,6 +2,7 @@
 """Runs the loader end to end against local servers, as a user would see it.
 
   demo.py --build build/i686 [--keep]      (tools/demo.sh picks the build and the route)
+  (--keep: the servers and Wine run on until the demo is interrupted)
 
 Starts the harness's servers for a demo folder of its own (nginx answering
 for the download and the statistics hosts, slowed down so the download can be
@@ -20,8 +21,8 @@ finished events arrived, and the loader ended with 1.
 
 import argparse
 import hashlib
-import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -29,6 +30,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests", "harness"))
 
+import harness  # noqa: E402
 from kovra_harness import ServerLog  # noqa: E402
 
 INSTALLER_SIZE = 24 * 1024 * 1024
@@ -67,22 +69,18 @@ class Demo:
         self.shots = os.path.join(self.build, "demo", "screenshots")
 
     def start_servers(self):
-        os.makedirs(self.state, exist_ok=True)
-        started = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "harness", "harness.py"), "start",
-                                  "--state", self.state, "--download-rate", str(DOWNLOAD_RATE),
-                                  "--desktop-keeper", os.path.join(self.bin, "window_probe.exe")])
-        if started.returncode != 0:
-            # The harness has said why in one line and ended what it started.
-            print("demo: stopped: the servers and Wine could not be started")
+        # This process holds the harness's instance; what it started ends with stop_servers.
+        try:
+            self.instance = harness.own_instance(self.state, os.path.join(self.bin, "window_probe.exe"), DOWNLOAD_RATE)
+        except (harness.HarnessError, OSError, subprocess.SubprocessError) as error:
+            print("demo: stopped: the servers and Wine could not be started: %s" % error)
             sys.exit(1)
-        with open(os.path.join(self.state, "env.json")) as f:
-            self.values = json.load(f)
+        self.values = self.instance.values
         demo_installer(os.path.join(self.bin, "kovra-standin-installer.exe"),
                        os.path.join(self.state, "www", "download", "KovraInstallerD1.exe"))
 
     def stop_servers(self):
-        subprocess.run([sys.executable, os.path.join(ROOT, "tests", "harness", "harness.py"), "stop",
-                        "--state", self.state])
+        self.instance.end()
 
     def env(self, display):
         env = dict(os.environ)
@@ -206,15 +204,20 @@ class Demo:
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "i686"))
-    parser.add_argument("--keep", action="store_true", help="leave the servers running")
+    parser.add_argument("--keep", action="store_true", help="the servers run on until the demo is interrupted")
     args = parser.parse_args()
     demo = Demo(args.build)
     demo.start_servers()
+    went = False
     try:
         went = demo.run()
+        if args.keep:
+            print("demo: the servers and Wine run on until this is interrupted (Ctrl-C)", flush=True)
+            signal.pause()
+    except KeyboardInterrupt:
+        pass
     finally:
-        if not args.keep:
-            demo.stop_servers()
+        demo.stop_servers()
     sys.exit(0 if went else 1)
 
 
