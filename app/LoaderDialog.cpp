@@ -48,17 +48,30 @@ MessageResult LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
             return Handled(0);
         }
         if (LOWORD(wParam) == IDC_CLOSE_BUTTON) {
-            ::ShowWindow(Window(), SW_HIDE);
+            HideForGood();
             return Handled(0);
         }
         break;
     case WM_CLOSE:
-        ::ShowWindow(Window(), SW_HIDE);
+        HideForGood();
         return Handled(0);
+    case WM_WINDOWPOSCHANGING:
+        // The modal loop shows the dialog the first time its queue runs
+        // empty, also after a close taken before that: the show is refused
+        // here, where SetWindowPos lets a window change what it is asked.
+        if (hiddenForGood)
+            reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+        break;
     default:
         break;
     }
     return LayeredSkinWindow::OnMessage(message, wParam, lParam);
+}
+
+void LoaderDialog::HideForGood()
+{
+    hiddenForGood = true;
+    ::ShowWindow(Window(), SW_HIDE);
 }
 
 void LoaderDialog::DrawBeforeChildren(GpGraphics* graphics)

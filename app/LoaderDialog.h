@@ -45,6 +45,8 @@ private:
     // The whole job on the worker thread; its last act ends the dialog.
     static unsigned __stdcall WorkerThread(void* dialog);
     void EndJob(int result);
+    // The close button and the close command: nothing shows the window again.
+    void HideForGood();
 
     // What the job has the window show (JobDisplay), on the worker thread.
     // The last update, once the file is whole, shows 100 % also without a
@@ -81,4 +83,7 @@ private:
     int barPosition = 0;
     int proxyPrompts = 0;
     bool proxyPromptCancelled = false;
+
+    // Window thread only.
+    bool hiddenForGood = false;
 };

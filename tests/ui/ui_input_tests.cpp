@@ -96,13 +96,13 @@ TEST_CASE("the close glyph darkens under the pointer, turns black when pressed, 
     CHECK_FALSE(dialog.close.Pressed());
     CHECK(Count(dialog.commands, IDC_CLOSE_BUTTON) == 1);
     CHECK(dialog.moveRequests == 0); // a click on a control starts no move
-    // The loader's close only hides its window; shown again, the button has
-    // its normal look.
+    // The loader's close only hides its window, and nothing shows it again;
+    // the button has let go of its hover look.
     CHECK_FALSE(::IsWindowVisible(window));
     ::ShowWindow(window, SW_SHOWNA);
     REQUIRE(PumpQueued());
+    CHECK_FALSE(::IsWindowVisible(window));
     CHECK(PumpUntil([&] { return !dialog.close.Hover(); }, 3000));
-    CHECK(FramePixel(dialog, glyphCentre) == 0x666666);
 }
 
 TEST_CASE("the minimise glyph shows its hover look too")

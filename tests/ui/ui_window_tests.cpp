@@ -831,6 +831,24 @@ TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do n
     CHECK(DistinctAlphas(second.pushedAlphas) == expected);
 }
 
+TEST_CASE("the close command hides the window for good; the job's progress still reaches it")
+{
+    ShownDialog shown;
+    ScriptedLoaderDialog& dialog = shown.dialog;
+    HWND window = dialog.Window();
+    // What Alt+F4 and the taskbar's Close send.
+    ::SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    CHECK(::IsWindow(window));
+    CHECK_FALSE(::IsWindowVisible(window));
+    // The show a modal dialog's loop makes the first time its queue runs
+    // empty, which can come after a close.
+    ::ShowWindow(window, SW_SHOWNORMAL);
+    CHECK_FALSE(::IsWindowVisible(window));
+    REQUIRE(dialog.job.Do([](JobDisplay& display) { display.UpdateProgress(50, 100); }));
+    CHECK(PumpUntil([&] { return ::SendMessageW(dialog.bar.Window(), PBM_GETPOS, 0, 0) == 50; }, 5000));
+    CHECK_FALSE(::IsWindowVisible(window));
+}
+
 TEST_CASE("the private messages, sent by anyone, carry nothing: no alpha, no task, no stripes")
 {
     ShownDialog shown;
