@@ -710,20 +710,17 @@ class Window(EndToEndCase):
         # order, each given up after its time-out.
         self.serve(installer_bytes(1000), where="scripted")
         H.script(STATS, default={"silent": True, "hold": 120})
-        until = os.path.join(self.work, "installer-may-end")
-        remove(until)
         probe = subprocess.Popen(["wine", PROBE, "first-visible", "60000"], env=H.env(), stdin=subprocess.DEVNULL,
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.assertTrue(probe.stdout.readline().startswith(b"ready="))
         # The installer runs until the downloaded event has been given up.
-        loader = self.start_loader(scripted=True, seconds=300, KOVRA_STANDIN_UNTIL=H.windows_path(until))
+        loader = self.start_loader(scripted=True, **self.installer_until())
         visible = probe.stdout.readline().decode().strip()
         probe.stdout.close()
         probe.wait(timeout=30)
         self.assertTrue(visible.startswith("visible="), visible)
         self.scripted.wait_for(2, match=is_stats, timeout=60)
-        with open(until, "w"):
-            pass
+        self.let_installer_end()
         self.assertEqual(loader.wait(timeout=120), 1)
         events = self.scripted.wait_for(3, match=is_stats, timeout=30)
         self.assertEqual([stats_type(e) for e in events], ["run", "downloaded", "finished:0"])
@@ -841,10 +838,11 @@ class Progress(EndToEndCase):
                 gate = "watched %d" % announced
                 H.script(INSTALLER, steps=[{"method": "HEAD", "length": str(announced)}],
                          default={"rate": 200000, "pace": len(data), "until": gate, "hold": 600})
-                loader = self.start_loader(scripted=True, seconds=3)
+                loader = self.start_loader(scripted=True, **self.installer_until())
                 hwnd = self.find_window()
                 flood = H.start(PROBE, ["flood", hwnd, "15000"]) if busy else None
                 seen = self.watch(hwnd, look=True, gate=gate + " 1")
+                self.let_installer_end()
                 self.assertEqual(loader.wait(timeout=120), 1)
                 if flood:
                     flood.wait(timeout=60)
@@ -882,8 +880,9 @@ class Progress(EndToEndCase):
         # The whole body once the watch has begun.
         H.script(INSTALLER, default={"chunked": True, "norange": True, "rate": 40000, "pace": len(data),
                                      "until": "watched", "hold": 600})
-        loader = self.start_loader(scripted=True, seconds=3)
+        loader = self.start_loader(scripted=True, **self.installer_until())
         seen = self.watch(self.find_window(), look=True, gate="watched 1")
+        self.let_installer_end()
         self.assertEqual(loader.wait(timeout=120), 1)
         looks = [text for text, _, stripes in seen if stripes]
         self.assertTrue(looks, seen)

@@ -14,7 +14,7 @@ import os
 import time
 import unittest
 
-from kovra_harness import INSTALLER, STATS, FaultCase, harness, installer_bytes, remove
+from kovra_harness import INSTALLER, STATS, FaultCase, harness, installer_bytes
 
 H = harness()
 
@@ -98,14 +98,11 @@ class Silences(SlowCase):
         data = installer_bytes(2000000)
         self.serve(data, where="nginx")
         H.script(STATS, default={"silent": True, "hold": 120})
-        until = os.path.join(self.work, "installer-may-end")
-        remove(until)
         began = time.time()
         # The installer runs until the downloaded event has been given up.
-        loader = self.start_loader(scripted=False, seconds=300, KOVRA_STANDIN_UNTIL=H.windows_path(until))
+        loader = self.start_loader(scripted=False, **self.installer_until())
         self.nginx.wait_for(2, match=lambda e: e.path.startswith(STATS), timeout=60)
-        with open(until, "w"):
-            pass
+        self.let_installer_end()
         self.assertEqual(loader.wait(timeout=120), 1)
         elapsed = time.time() - began
         self.assert_installed(data)

@@ -431,6 +431,18 @@ class LoaderCase(unittest.TestCase):
         self.loaders.append(loader)
         return loader
 
+    def installer_until(self):
+        """start_loader's options for an installer that runs until
+        let_installer_end(): a case that looks at what comes while it runs
+        takes as long as it takes."""
+        self.installer_may_end = os.path.join(self.work, "installer-may-end")
+        remove(self.installer_may_end)
+        return {"seconds": 300, "KOVRA_STANDIN_UNTIL": self.h.windows_path(self.installer_may_end)}
+
+    def let_installer_end(self):
+        with open(self.installer_may_end, "w"):
+            pass
+
     def run_loader(self, program=None, timeout=180, **options):
         """Runs a loader to its end; its exit code."""
         loader = self.start_loader(program, **options)

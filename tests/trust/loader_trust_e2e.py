@@ -82,8 +82,8 @@ class TrustedLaunchTest(LoaderCase):
         evil = os.path.join(self.work, "replacement.exe")
         with open(evil, "wb") as f:
             f.write(installer_bytes(1000, seed=b"not the publisher's"))
-        ready, stop, done = (os.path.join(self.work, name) for name in ("swapper-ready", "swapper-stop", "done"))
-        remove(ready, stop, done)
+        ready, stop = (os.path.join(self.work, name) for name in ("swapper-ready", "swapper-stop"))
+        remove(ready, stop)
         out_path = os.path.join(self.work, "swapper.out")
         with open(out_path, "w") as out:
             swapper = subprocess.Popen(["wine", SWAPPER, self.temp_windows("KovraLoaderPinned.exe"), H.windows_path(evil),
@@ -91,14 +91,14 @@ class TrustedLaunchTest(LoaderCase):
                                        env=H.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
         self.assertTrue(poll(lambda: os.path.exists(ready), 60), "the swapper started")
 
-        loader = self.start_loader(PINNED, exit_code=7, seconds=120, KOVRA_STANDIN_UNTIL=H.windows_path(done))
+        loader = self.start_loader(PINNED, exit_code=7, **self.installer_until())
         # Once the installer has started the loader has let go of the file;
         # the swapper stops before the installer ends (it runs until then)
         # and the file goes.
         poll(lambda: read_record(self.record) or loader.poll() is not None, 150, 0.02)
         open(stop, "w").close()
         self.assertEqual(swapper.wait(timeout=60), 0)
-        open(done, "w").close()
+        self.let_installer_end()
         self.assertEqual(loader.wait(timeout=120), 1)
         with open(out_path) as f:
             counts = dict(line.strip().split("=", 1) for line in f if "=" in line)
