@@ -189,10 +189,7 @@ TEST_SUITE("progress")
         CHECK(ProgressWindowText(100).substr(23) == L" - 100%");
         CHECK(ProgressWindowText(150).substr(23) == L" - 150%");
     }
-}
 
-TEST_SUITE("progress")
-{
     TEST_CASE("only web pages named by the server are handed to the shell")
     {
         CHECK(IsWebPageUrl(L"http://download.kovra.example/KovraInstallerD1.exe"));

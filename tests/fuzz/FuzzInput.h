@@ -7,10 +7,12 @@
 // surrogates reach the parsers exactly as they could on Windows. An odd last
 // byte is dropped.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include "common/WideString.h"
 #include <utility>
 #include <vector>
@@ -81,6 +83,22 @@ inline WideString LowerAscii(WideString text)
     return text;
 }
 
+// The text with every `from` turned into `to`.
+inline WideString Replaced(WideString text, wchar_t from, wchar_t to)
+{
+    for (wchar_t& c : text)
+        if (c == from)
+            c = to;
+    return text;
+}
+
+// Whether the text starts with the prefix, ASCII letters in either case.
+inline bool StartsWithNoCase(const WideString& text, const wchar_t* prefix)
+{
+    const size_t length = std::wcslen(prefix);
+    return text.size() >= length && LowerAscii(text.substr(0, length)) == LowerAscii(prefix);
+}
+
 // Code units as printable ASCII with \uXXXX for the rest, for the report.
 inline std::string Printable(const WideString& text, size_t limit = 200)
 {
@@ -115,6 +133,22 @@ inline void Show(const char* name, const WideString& text)
 inline void ForgetShown()
 {
     Shown().clear();
+}
+
+// A new input as one text for each name, separated by NULs (SplitAtNul),
+// the last one ending at its own NUL as a C string would. Each is shown under
+// its name when a property breaks; what earlier inputs showed is forgotten.
+template <size_t N>
+std::array<WideString, N> Texts(const uint8_t* data, size_t size, const char* const (&names)[N])
+{
+    ForgetShown();
+    const std::vector<WideString> pieces = SplitAtNul(CodeUnits(data, size), N);
+    std::array<WideString, N> texts;
+    for (size_t i = 0; i < N; ++i) {
+        texts[i] = i + 1 < N ? pieces[i] : UpToNul(pieces[i]);
+        Show(names[i], texts[i]);
+    }
+    return texts;
 }
 
 [[noreturn]] inline void Fail(const char* file, int line, const char* condition)

@@ -37,12 +37,7 @@ void CheckFileName(const WideString& path)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::ForgetShown();
-    const std::vector<WideString> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
-    const WideString target = pieces[0];
-    const WideString url = fuzz::UpToNul(pieces[1]);
-    fuzz::Show("target", target);
-    fuzz::Show("url", url);
+    const auto [target, url] = fuzz::Texts(data, size, {"target", "url"});
 
     const UrlParts parts(url.c_str());
     // The request line's path and query: the fragment never goes out, and a
@@ -70,10 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
-    WideString folder = target.empty() ? L"./" : target;
-    for (wchar_t& c : folder)
-        if (c == L'/')
-            c = L'\\';
+    const WideString folder = fuzz::Replaced(target.empty() ? L"./" : target, L'/', L'\\');
     if (folder.back() == L'\\') {
         FUZZ_REQUIRE(finalPath.compare(0, folder.size(), folder) == 0);
         const WideString leaf = finalPath.substr(folder.size());

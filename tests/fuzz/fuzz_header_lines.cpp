@@ -20,18 +20,12 @@
 
 namespace {
 
-bool StartsWithNoCase(const WideString& line, const wchar_t* prefix)
-{
-    const size_t length = std::wcslen(prefix);
-    return line.size() >= length && fuzz::LowerAscii(line.substr(0, length)) == fuzz::LowerAscii(prefix);
-}
-
 void CheckLookup(const std::vector<WideString>& lines, const wchar_t* prefix)
 {
     const wchar_t* found = FindHeaderIn(lines, prefix);
     FUZZ_REQUIRE(found != nullptr);
     size_t first = 0;
-    while (first < lines.size() && !StartsWithNoCase(lines[first], prefix))
+    while (first < lines.size() && !fuzz::StartsWithNoCase(lines[first], prefix))
         ++first;
     if (first == lines.size()) {
         FUZZ_REQUIRE(found[0] == L'\0');

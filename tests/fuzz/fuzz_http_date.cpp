@@ -46,9 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::ForgetShown();
-    const WideString text = fuzz::CodeUnits(data, size);
-    fuzz::Show("text", fuzz::UpToNul(text));
+    const auto [text] = fuzz::Texts(data, size, {"text"});
     const long long value = ParseHttpDate(text.c_str());
     if (value == kInvalidTime)
         return 0;

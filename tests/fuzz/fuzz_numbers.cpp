@@ -66,6 +66,13 @@ long long ReferenceLeading(const WideString& text, long long limit)
     return Below(bound, digits) ? limit + 1 : ValueOf(digits);
 }
 
+// The number whose digits start at `at`, or -1 when it does not fit an int.
+int IntAt(const WideString& text, size_t at)
+{
+    const WideString digits = DigitsAt(text, at);
+    return Below(L"2147483647", digits) ? -1 : static_cast<int>(ValueOf(digits));
+}
+
 void CheckContentRange(const WideString& text)
 {
     const ContentRange range = ParseContentRange(text.c_str());
@@ -77,33 +84,21 @@ void CheckContentRange(const WideString& text)
         return;
     }
     FUZZ_REQUIRE(range.first == ValueOf(first));
-    int last = -1;
     size_t dash = 0;
     while (dash < text.size() && IsDigit(text[dash]))
         ++dash;
-    if (dash + 1 < text.size() && text[dash] == L'-' && IsDigit(text[dash + 1])) {
-        const WideString digits = DigitsAt(text, dash + 1);
-        if (!Below(L"2147483647", digits))
-            last = static_cast<int>(ValueOf(digits));
-    }
-    FUZZ_REQUIRE(range.last == last);
-    int total = -1;
+    const bool hasLast = dash + 1 < text.size() && text[dash] == L'-' && IsDigit(text[dash + 1]);
+    FUZZ_REQUIRE(range.last == (hasLast ? IntAt(text, dash + 1) : -1));
     const size_t slash = text.find(L'/');
-    if (slash != WideString::npos && slash + 1 < text.size() && IsDigit(text[slash + 1])) {
-        const WideString digits = DigitsAt(text, slash + 1);
-        if (!Below(L"2147483647", digits))
-            total = static_cast<int>(ValueOf(digits));
-    }
-    FUZZ_REQUIRE(range.total == total);
+    const bool hasTotal = slash != WideString::npos && slash + 1 < text.size() && IsDigit(text[slash + 1]);
+    FUZZ_REQUIRE(range.total == (hasTotal ? IntAt(text, slash + 1) : -1));
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::ForgetShown();
-    const WideString text = fuzz::UpToNul(fuzz::CodeUnits(data, size));
-    fuzz::Show("text", text);
+    const auto [text] = fuzz::Texts(data, size, {"text"});
 
     FUZZ_REQUIRE(ParseSignedDecimal(text.c_str()) == ReferenceSigned(text));
     for (long long limit : {0LL, 9LL, 65535LL, static_cast<long long>(INT_MAX)})

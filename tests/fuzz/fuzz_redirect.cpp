@@ -34,22 +34,11 @@ bool IsAbsolute(const WideString& reference)
     return true;
 }
 
-bool StartsWithNoCase(const WideString& text, const wchar_t* prefix)
-{
-    const size_t length = std::wcslen(prefix);
-    return text.size() >= length && fuzz::LowerAscii(text.substr(0, length)) == prefix;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::ForgetShown();
-    const std::vector<WideString> pieces = fuzz::SplitAtNul(fuzz::CodeUnits(data, size), 2);
-    const WideString base = pieces[0];
-    const WideString location = fuzz::UpToNul(pieces[1]);
-    fuzz::Show("base", base);
-    fuzz::Show("location", location);
+    const auto [base, location] = fuzz::Texts(data, size, {"base", "location"});
 
     const WideString resolved = ResolveLocation(base.c_str(), location.c_str());
     fuzz::Show("resolved", resolved);
@@ -86,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const WideString* url : {&resolved, &base}) {
         if (!IsWebPageUrl(url->c_str()))
             continue;
-        FUZZ_REQUIRE(StartsWithNoCase(*url, L"http://") || StartsWithNoCase(*url, L"https://"));
+        FUZZ_REQUIRE(fuzz::StartsWithNoCase(*url, L"http://") || fuzz::StartsWithNoCase(*url, L"https://"));
         for (wchar_t c : *url)
             FUZZ_REQUIRE(c > L' ' && c != 0x7F && c != L'"');
         const UrlParts page(url->c_str());

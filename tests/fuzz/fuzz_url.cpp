@@ -13,10 +13,11 @@
 
 namespace {
 
-template <size_t N>
-bool Terminated(const wchar_t (&field)[N])
+// Every field ends inside its capacity.
+template <size_t... N>
+bool Terminated(const wchar_t (&... fields)[N])
 {
-    return std::wmemchr(field, L'\0', N) != nullptr;
+    return ((std::wmemchr(fields, L'\0', N) != nullptr) && ...);
 }
 
 bool Has(const wchar_t* text, wchar_t c)
@@ -59,12 +60,9 @@ WideString Rejoined(const UrlParts& parts)
 }
 
 // The URL as the splitter reads it: "\\" as "/", surrounding white space gone.
-WideString Normalised(WideString url)
+WideString Normalised(const WideString& url)
 {
-    for (wchar_t& c : url)
-        if (c == L'\\')
-            c = L'/';
-    return fuzz::Trimmed(url);
+    return fuzz::Trimmed(fuzz::Replaced(url, L'\\', L'/'));
 }
 
 void RequireSame(const UrlParts& a, const UrlParts& b)
@@ -85,18 +83,11 @@ void RequireSame(const UrlParts& a, const UrlParts& b)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::ForgetShown();
-    const WideString url = fuzz::CodeUnits(data, size);
-    fuzz::Show("url", fuzz::UpToNul(url));
+    const auto [url] = fuzz::Texts(data, size, {"url"});
     const UrlParts parts(url.c_str());
 
-    FUZZ_REQUIRE(Terminated(parts.scheme));
-    FUZZ_REQUIRE(Terminated(parts.user));
-    FUZZ_REQUIRE(Terminated(parts.password));
-    FUZZ_REQUIRE(Terminated(parts.host));
-    FUZZ_REQUIRE(Terminated(parts.path));
-    FUZZ_REQUIRE(Terminated(parts.query));
-    FUZZ_REQUIRE(Terminated(parts.fragment));
+    FUZZ_REQUIRE(
+        Terminated(parts.scheme, parts.user, parts.password, parts.host, parts.path, parts.query, parts.fragment));
 
     if (parts.refused) {
         for (const wchar_t* text : {parts.scheme, parts.user, parts.password, parts.host, parts.path, parts.query,
@@ -123,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const wchar_t* text : {parts.user, parts.password, parts.host})
         FUZZ_REQUIRE(!Has(text, L'/') && !Has(text, L'?') && !Has(text, L'#'));
     const WideString tail = WideString(parts.path) + parts.query + parts.fragment;
-    const WideString written = Normalised(fuzz::UpToNul(url));
+    const WideString written = Normalised(url);
     FUZZ_REQUIRE(written.size() >= tail.size() &&
                  written.compare(written.size() - tail.size(), tail.size(), tail) == 0);
     FUZZ_REQUIRE(!Has(parts.path, L'?') && !Has(parts.path, L'#') && !Has(parts.query, L'#'));

@@ -1,5 +1,7 @@
 #include "tests/net/NetTestSupport.h"
 
+#include <doctest.h>
+
 #include "FixedHosts.h"
 #include "common/UniqueHandle.h"
 #include "net/DownloadEvents.h"
@@ -188,8 +190,8 @@ WideString ScriptedFile(const WideString& name) { return harness::ScriptedRoot()
 WideString NginxUrl(const WideString& name) { return WideString(L"http://") + KOVRA_DOWNLOAD_HOST + L"/" + name; }
 WideString ScriptedUrl(const WideString& pathAndQuery) { return harness::ScriptedBase() + pathAndQuery; }
 
-void PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
-                   int minute, int second)
+long long PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
+                        int minute, int second)
 {
     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     harness::WriteWholeFile(path, bytes);
@@ -197,6 +199,7 @@ void PutServerFile(const WideString& path, const std::string& bytes, int year, i
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     const FILETIME time = UtcFileTime(year, month, day, hour, minute, second);
     ::SetFileTime(file.get(), nullptr, &time, &time);
+    return StampFor(year, month, day, hour, minute, second);
 }
 
 std::string HttpDateText(int year, int month, int day, int hour, int minute, int second)
@@ -229,9 +232,8 @@ long long StampFor(int year, int month, int day, int hour, int minute, int secon
 Served Serve(const WideString& serverFile, const WideString& folder, size_t size, unsigned seed, int year,
              int month, int day, int hour, int minute, int second)
 {
-    Served served{FreshFolder(folder), MakeBytes(size, seed), StampFor(year, month, day, hour, minute, second)};
-    PutServerFile(serverFile, served.bytes, year, month, day, hour, minute, second);
-    return served;
+    const std::string bytes = MakeBytes(size, seed);
+    return {FreshFolder(folder), bytes, PutServerFile(serverFile, bytes, year, month, day, hour, minute, second)};
 }
 
 std::vector<harness::LogEntry> RequestsFor(const harness::ServerLog& log, const std::string& name)
@@ -249,6 +251,23 @@ std::string Methods(const std::vector<harness::LogEntry>& entries)
     for (const harness::LogEntry& entry : entries)
         out += (out.empty() ? "" : " ") + entry.method;
     return out;
+}
+
+std::vector<harness::LogEntry> RequestsMade(const harness::ServerLog& log, const std::string& name,
+                                            const std::string& methods)
+{
+    std::vector<harness::LogEntry> found = RequestsFor(log, name);
+    REQUIRE(Methods(found) == methods);
+    return found;
+}
+
+void CheckFinal(const WideString& final, const std::string& bytes, long long stamp)
+{
+    CHECK(harness::ReadWholeFile(final) == bytes);
+    CHECK(Exists(final));
+    CHECK_FALSE(IsHidden(final));
+    CHECK(GetFileModificationTime(final.c_str()) == stamp);
+    CHECK_FALSE(Exists(final + L".dul!"));
 }
 
 void ListFiles(const WideString& folder, std::vector<WideString>& files)

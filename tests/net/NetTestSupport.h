@@ -4,6 +4,7 @@
 // and times, and the requests a server logged for one file.
 
 #include "net/HttpDownloader.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/ServerLog.h"
 
 #include <windows.h>
@@ -24,6 +25,8 @@ struct Event {
 // (or, for Progress, the first one whose count reaches stopAtBytes).
 class EventLog {
 public:
+    EventLog() = default;
+    explicit EventLog(int event, int bytes = 0) : stopEvent(event), stopAtBytes(bytes) {}
     std::vector<Event> events;
     int stopEvent = 0;
     int stopAtBytes = 0;
@@ -45,6 +48,12 @@ public:
     bool Has(int event) const;
 };
 
+// A fixture for the cases that script the scripted server: every script is
+// dropped when the case, or each pass through its subcases, ends.
+struct ScriptsReset {
+    ~ScriptsReset() { harness::ResetScripts(); }
+};
+
 // One download by a fresh engine, every event recorded: its result.
 inline int Fetch(const WideString& url, const WideString& target, EventLog& events)
 {
@@ -63,9 +72,9 @@ WideString ScriptedFile(const WideString& name);
 WideString NginxUrl(const WideString& name);
 WideString ScriptedUrl(const WideString& pathAndQuery);
 
-// Writes a server file and sets its modification time (UTC).
-void PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
-                   int minute, int second);
+// Writes a server file and sets its modification time (UTC), returning its StampFor.
+long long PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
+                        int minute, int second);
 // The HTTP date a server sends for that time.
 std::string HttpDateText(int year, int month, int day, int hour, int minute, int second);
 // The time value the engine stamps for that Last-Modified: the date's fields
@@ -86,6 +95,12 @@ Served Serve(const WideString& serverFile, const WideString& folder, size_t size
 // one answered so far among them.
 std::vector<harness::LogEntry> RequestsFor(const harness::ServerLog& log, const std::string& name);
 std::string Methods(const std::vector<harness::LogEntry>& entries); // "HEAD GET"
+// The same requests, required to have been made with these methods.
+std::vector<harness::LogEntry> RequestsMade(const harness::ServerLog& log, const std::string& name,
+                                            const std::string& methods);
+
+// A download's final file: these bytes, visible, stamped, the temporary gone.
+void CheckFinal(const WideString& final, const std::string& bytes, long long stamp);
 
 // Every file under a folder (no trailing backslash), recursively.
 void ListFiles(const WideString& folder, std::vector<WideString>& files);

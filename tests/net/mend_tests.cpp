@@ -65,7 +65,7 @@ void PlainGet(const WideString& name)
 
 TEST_SUITE("mends")
 {
-    TEST_CASE("redirects are bounded: ten are followed, the eleventh is refused")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset, "redirects are bounded: ten are followed, the eleventh is refused")
     {
         const auto [folder, bytes, stamp] =
             nettest::Serve(nettest::ScriptedFile(L"bound.bin"), L"bound", 3000, 81, 2021, 6, 1);
@@ -92,10 +92,9 @@ TEST_SUITE("mends")
         CHECK(Fetch(nettest::ScriptedUrl(L"/loop.bin"), folder, loop) == Failed);
         CHECK(loop.Summary() == "Message:Too many redirects");
         CHECK(nettest::RequestsFor(log, "/loop.bin").size() == 11);
-        harness::ResetScripts();
     }
 
-    TEST_CASE("texts over their capacity are refused, never cut into other names")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset, "texts over their capacity are refused, never cut into other names")
     {
         const WideString folder = nettest::FreshFolder(L"capacity");
         nettest::PutServerFile(nettest::ScriptedFile(L"cap.bin"), nettest::MakeBytes(2000, 82), 2021, 6, 2, 0, 0, 0);
@@ -120,7 +119,6 @@ TEST_SUITE("mends")
             CHECK(Fetch(nettest::ScriptedUrl(L"/long-redirect.bin"), folder, events) == Failed);
             CHECK(events.Summary() == "Message:URL too long");
             CHECK(nettest::Methods(nettest::RequestsFor(log, "/long-redirect.bin")) == "HEAD");
-            harness::ResetScripts();
         }
         SUBCASE("a target path without room for the temporary name")
         {
@@ -135,7 +133,6 @@ TEST_SUITE("mends")
             REQUIRE(harness::ScriptPath(R"({"path": "/", "default": {"body": "index"}})"));
             CHECK(Fetch(nettest::ScriptedUrl(L"/"), folder, nameless) == Failed);
             CHECK(nameless.Summary() == "FileName: TotalSize:5 Message:Invalid target path");
-            harness::ResetScripts();
         }
         SUBCASE("a file name over 511 characters")
         {
@@ -144,7 +141,6 @@ TEST_SUITE("mends")
             EventLog events;
             CHECK(Fetch(nettest::ScriptedUrl(L"/" + harness::Widen(name)), folder, events) == Failed);
             CHECK(events.Summary() == "Message:File name too long");
-            harness::ResetScripts();
         }
         SUBCASE("header values over their capacity count as absent")
         {
@@ -159,7 +155,6 @@ TEST_SUITE("mends")
             CHECK(events.Summary() == "FileName:cap.bin TotalSize:2000 Progress*1 Completed");
             CHECK(GetFileModificationTime((folder + L"cap.bin").c_str()) !=
                   nettest::StampFor(2015, 10, 21, 7, 28, 0));
-            harness::ResetScripts();
         }
         SUBCASE("headers over the 20,480-byte buffer: the download still succeeds")
         {
@@ -170,7 +165,8 @@ TEST_SUITE("mends")
         }
     }
 
-    TEST_CASE("a HEAD without a usable size: the GET's size decides, or else the body's clean end")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset,
+                      "a HEAD without a usable size: the GET's size decides, or else the body's clean end")
     {
         const auto [folder, bytes, stamp] =
             nettest::Serve(nettest::ScriptedFile(L"nosize.bin"), L"nosize", 70000, 83, 2021, 6, 3);
@@ -206,17 +202,14 @@ TEST_SUITE("mends")
         const std::string resumed = R"({"path": "/resumed/nosize.bin", "default": {"file": "nosize.bin"}, "steps": [)";
         REQUIRE(harness::ScriptPath(resumed + "]}"));
         harness::ServerLog log("scripted");
-        EventLog stopped;
-        stopped.stopEvent = Progress;
-        stopped.stopAtBytes = 20480;
+        EventLog stopped(Progress, 20480);
         CHECK(Fetch(nettest::ScriptedUrl(L"/resumed/nosize.bin"), folder, stopped) == Failed);
         REQUIRE(nettest::SizeOf(final + L".dul!") == 20480);
         REQUIRE(harness::ScriptPath(resumed + R"({"method": "HEAD", "length": "none"}]})"));
         EventLog restarted;
         CHECK(Fetch(nettest::ScriptedUrl(L"/resumed/nosize.bin"), folder, restarted) == Ok);
         CHECK(harness::ReadWholeFile(final) == bytes);
-        const auto requests = nettest::RequestsFor(log, "/resumed/nosize.bin");
-        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        const auto requests = nettest::RequestsMade(log, "/resumed/nosize.bin", "HEAD GET HEAD GET");
         CHECK(requests[3].Header("Range") == "bytes=20480-");
         CHECK(restarted.FirstProgress() > 20480);
 
@@ -250,8 +243,7 @@ TEST_SUITE("mends")
             CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, rest) == Ok);
             CHECK(rest.Summary() == "FileName:nosize.bin TotalSize:-1 Progress*4 Completed");
             CHECK(harness::ReadWholeFile(final) == bytes);
-            const auto gets = nettest::RequestsFor(cutLog, "/nosize.bin");
-            REQUIRE(nettest::Methods(gets) == "HEAD GET HEAD GET");
+            const auto gets = nettest::RequestsMade(cutLog, "/nosize.bin", "HEAD GET HEAD GET");
             CHECK(gets[3].Header("Range") == "bytes=30000-");
             CHECK(gets[1].bodyBytesSent + gets[3].bodyBytesSent == static_cast<long long>(bytes.size()));
         }
@@ -267,13 +259,11 @@ TEST_SUITE("mends")
         CHECK(Fetch(nettest::ScriptedUrl(L"/nosize.bin"), folder, whole) == Ok);
         CHECK(whole.Summary() == "FileName:nosize.bin TotalSize:-1 Completed");
         CHECK(harness::ReadWholeFile(final) == bytes);
-        const auto past = nettest::RequestsFor(wholeLog, "/nosize.bin");
-        REQUIRE(nettest::Methods(past) == "HEAD GET");
+        const auto past = nettest::RequestsMade(wholeLog, "/nosize.bin", "HEAD GET");
         CHECK(past[1].status == 416);
-        harness::ResetScripts();
     }
 
-    TEST_CASE("a 206 that does not say where its bytes go, or leaves a gap, is refused")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset, "a 206 that does not say where its bytes go, or leaves a gap, is refused")
     {
         const auto [folder, bytes, stamp] =
             nettest::Serve(nettest::ScriptedFile(L"range.bin"), L"badrange", 5000, 84, 2021, 6, 4);
@@ -297,7 +287,6 @@ TEST_SUITE("mends")
             // What was there stays, and nothing lands past it.
             CHECK(harness::ReadWholeFile(temp) == bytes.substr(0, static_cast<size_t>(row.offset)));
         }
-        harness::ResetScripts();
     }
 
     TEST_CASE("no copy of the body is left in the platform's cache")

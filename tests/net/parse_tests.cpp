@@ -66,6 +66,20 @@ void CheckRefused(const WideString& url)
 
 WideString Repeat(wchar_t c, size_t n) { return WideString(n, c); }
 
+// A text and what it is read as.
+template <typename T>
+struct TextRow {
+    const wchar_t* text;
+    T expected;
+};
+
+// A redirect target and what it resolves to against the URL that answered.
+struct Redirect {
+    const wchar_t* base;
+    const wchar_t* location;
+    const wchar_t* expected;
+};
+
 } // namespace
 
 TEST_SUITE("url")
@@ -164,11 +178,7 @@ TEST_SUITE("url")
     TEST_CASE("ResolveLocation: relative redirect targets become absolute")
     {
         const wchar_t* base = L"http://h:8080/dir/file.exe?x=1";
-        struct Row {
-            const wchar_t* base;
-            const wchar_t* location;
-            const wchar_t* expected;
-        } rows[] = {
+        const Redirect rows[] = {
             {base, L"http://other/x", L"http://other/x"},
             {base, L"HTTPS://other/x", L"HTTPS://other/x"},
             {base, L"//cdn/x.exe", L"http://cdn/x.exe"},
@@ -187,7 +197,7 @@ TEST_SUITE("url")
             {L"ftp://u:p@h/d/f", L"g", L"ftp://u:p@h/d/g"},
             {L"http://[::1]:81/a", L"/b", L"http://[::1]:81/b"},
         };
-        for (const Row& row : rows) {
+        for (const Redirect& row : rows) {
             CAPTURE(Narrow(row.location));
             CHECK(Narrow(ResolveLocation(row.base, row.location)) == Narrow(row.expected));
         }
@@ -199,11 +209,7 @@ TEST_SUITE("url")
         // Found by fuzz_redirect, then met on a CDN's signed URL: an "@" in a
         // path or query was read as the end of a user name, and what followed
         // as another server.
-        struct Row {
-            const wchar_t* base;
-            const wchar_t* location;
-            const wchar_t* expected;
-        } rows[] = {
+        const Redirect rows[] = {
             // An "@" of a path, query or fragment goes to the server as written.
             {L"http://h/dir/f", L"/login?next=a@b.example", L"http://h/login?next=a@b.example"},
             {L"http://h/dir/f", L"@", L"http://h/dir/@"},
@@ -215,7 +221,7 @@ TEST_SUITE("url")
             // A host that holds an "@" keeps a user-info separator before it.
             {L"http://@h@x/p", L"/q", L"http://@h@x/q"},
         };
-        for (const Row& row : rows) {
+        for (const Redirect& row : rows) {
             CAPTURE(Narrow(row.base));
             CAPTURE(Narrow(row.location));
             const WideString resolved = ResolveLocation(row.base, row.location);
@@ -243,10 +249,7 @@ TEST_SUITE("date")
     {
         const long long october21 = nettest::StampFor(2015, 10, 21, 7, 28, 0);
         REQUIRE(october21 > 0);
-        struct Row {
-            const wchar_t* text;
-            long long expected;
-        } rows[] = {
+        const TextRow<long long> rows[] = {
             {L"Wed, 21 Oct 2015 07:28:00 GMT", october21},
             {L"Wed, 21 OCT 2015 07:28:00 GMT", october21},
             {L"Wed, 21 oct 2015 07:28:00 GMT", october21},
@@ -260,7 +263,7 @@ TEST_SUITE("date")
             // A month name that matches none counts as January.
             {L"Wed, 21 October 2015 07:28:00 GMT", nettest::StampFor(2015, 1, 21, 7, 28, 0)},
         };
-        for (const Row& row : rows) {
+        for (const auto& row : rows) {
             CAPTURE(Narrow(row.text));
             CHECK(ParseHttpDate(row.text) == row.expected);
         }
@@ -355,10 +358,7 @@ TEST_SUITE("headers")
 
     TEST_CASE("numbers as QueryNumber reads them")
     {
-        struct Row {
-            const wchar_t* text;
-            int expected;
-        } rows[] = {
+        const TextRow<int> rows[] = {
             {L"206", 206},
             {L"12345", 12345},
             {L"abc", 0},
@@ -373,7 +373,7 @@ TEST_SUITE("headers")
             {L"-2147483648", INT_MIN},
             {L"-99999999999999999999", INT_MIN},
         };
-        for (const Row& row : rows) {
+        for (const auto& row : rows) {
             CAPTURE(Narrow(row.text));
             CHECK(ParseSignedDecimal(row.text) == row.expected);
         }
@@ -453,16 +453,13 @@ TEST_SUITE("paths")
         CHECK(Narrow(MakeObjectName(ParseUrl(L"http://h?x=1#f"))) == "/?x=1");
 
         WideString name;
-        struct NameRow {
-            const wchar_t* path;
-            const char* expected;
-        } names[] = {
+        const TextRow<const char*> names[] = {
             {L"/files/setup.exe", "setup.exe"}, {L"", ""}, {L"/", ""}, {L"/a/", ""},
             {L"noslash", ""}, {L"/a/b?c", "b"}, {L"/a/%20x.exe", "%20x.exe"},
         };
-        for (const NameRow& row : names) {
-            CAPTURE(Narrow(row.path));
-            REQUIRE(FileNameFromUrlPath(row.path, &name));
+        for (const auto& row : names) {
+            CAPTURE(Narrow(row.text));
+            REQUIRE(FileNameFromUrlPath(row.text, &name));
             CHECK(Narrow(name) == row.expected);
         }
         CHECK(FileNameFromUrlPath((L"/" + WideString(511, L'n')).c_str(), &name));

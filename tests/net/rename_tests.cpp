@@ -83,10 +83,7 @@ TEST_SUITE("rename")
         log.Mark();
         CHECK(downloader.Download(url.c_str(), folder.c_str(), EventLog::Callback, &fourth) == Ok);
         CHECK(fourth.Summary() == "FileName:ren.bin TotalSize:30000 Completed");
-        CHECK(harness::ReadWholeFile(final) == bytes);
-        CHECK(GetFileModificationTime(final.c_str()) == stamp);
-        CHECK_FALSE(nettest::IsHidden(final));
-        CHECK_FALSE(nettest::Exists(temp));
+        nettest::CheckFinal(final, bytes, stamp);
         CHECK(nettest::Methods(nettest::RequestsFor(log, "/ren.bin")) == "HEAD");
         CHECK(RenameEvents(stats) == 1);
     }

@@ -31,26 +31,27 @@ struct Version {
     std::string Date() const { return nettest::HttpDateText(2021, 5, day, 10, 0, 0); }
 };
 
-// A first call of version a, stopped by the callback once `stopAt` bytes are in.
-void LeaveTemp(const WideString& name, const WideString& folder, const Version& a, int stopAt,
-               const WideString& url = WideString())
+// A case's fresh folder, left with what a first call of version a leaves
+// when the callback stops it once `stopAt` bytes are in.
+WideString LeaveTemp(const WideString& folderName, const WideString& name, const Version& a, int stopAt,
+                     const WideString& url = WideString())
 {
+    const WideString folder = nettest::FreshFolder(folderName);
     a.Serve(name);
-    EventLog events;
-    events.stopEvent = Progress;
-    events.stopAtBytes = stopAt;
+    EventLog events(Progress, stopAt);
     CHECK(Fetch(url.empty() ? nettest::ScriptedUrl(L"/" + name) : url, folder, events) == Failed);
     const WideString temp = folder + name + L".dul!";
     REQUIRE(harness::ReadWholeFile(temp) == a.bytes.substr(0, static_cast<size_t>(stopAt)));
     REQUIRE(GetFileModificationTime(temp.c_str()) == a.Stamp());
+    return folder;
 }
 
-void CheckFinal(const WideString& final, const Version& v)
+// A call that brings the whole of version v.
+void FetchWhole(const WideString& folder, const WideString& name, const Version& v)
 {
-    CHECK(harness::ReadWholeFile(final) == v.bytes);
-    CHECK(GetFileModificationTime(final.c_str()) == v.Stamp());
-    CHECK_FALSE(nettest::IsHidden(final));
-    CHECK_FALSE(nettest::Exists(final + L".dul!"));
+    EventLog events;
+    CHECK(Fetch(nettest::ScriptedUrl(L"/" + name), folder, events) == Ok);
+    nettest::CheckFinal(folder + name, v.bytes, v.Stamp());
 }
 
 } // namespace
@@ -86,28 +87,23 @@ TEST_SUITE("versions")
             for (const Version& b : row.others) {
                 CAPTURE(row.kept);
                 CAPTURE(b.bytes.size());
-                const WideString folder = nettest::FreshFolder(L"other-version");
                 harness::ServerLog log("scripted");
-                LeaveTemp(L"ver.bin", folder, row.a, row.kept);
+                const WideString folder = LeaveTemp(L"other-version", L"ver.bin", row.a, row.kept);
                 b.Serve(L"ver.bin");
-                EventLog events;
-                CHECK(Fetch(nettest::ScriptedUrl(L"/ver.bin"), folder, events) == Ok);
-                CheckFinal(folder + L"ver.bin", b);
-                const auto requests = nettest::RequestsFor(log, "/ver.bin");
-                REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+                FetchWhole(folder, L"ver.bin", b);
+                const auto requests = nettest::RequestsMade(log, "/ver.bin", "HEAD GET HEAD GET");
                 CHECK(requests[3].Header("Range") == "bytes=0-");
                 CHECK_FALSE(requests[3].HasHeader("If-Range"));
             }
         }
     }
 
-    TEST_CASE("the file changes between HEAD and GET: If-Range brings the new one whole")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset, "the file changes between HEAD and GET: If-Range brings the new one whole")
     {
         const Version a{nettest::MakeBytes(100000, 51), 10};
         const Version b{nettest::MakeBytes(90000, 52), 11};
-        const WideString folder = nettest::FreshFolder(L"if-range");
         harness::ServerLog log("scripted");
-        LeaveTemp(L"race.bin", folder, a, 30720);
+        const WideString folder = LeaveTemp(L"if-range", L"race.bin", a, 30720);
         b.Serve(L"race.bin");
         // The HEAD still describes version a; the GET meets version b.
         REQUIRE(harness::ScriptPath(R"({"path": "/race.bin", "steps": [{"method": "HEAD", "lm": ")" + a.Date() +
@@ -118,48 +114,41 @@ TEST_SUITE("versions")
         CHECK(events.FirstProgress() <= 10240); // from 0 again
         CHECK(events.LastProgress() == 90000);
         CHECK(events.LastEvent() == Completed);
-        CheckFinal(folder + L"race.bin", b);
-        const auto requests = nettest::RequestsFor(log, "/race.bin");
-        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        nettest::CheckFinal(folder + L"race.bin", b.bytes, b.Stamp());
+        const auto requests = nettest::RequestsMade(log, "/race.bin", "HEAD GET HEAD GET");
         CHECK(requests[3].Header("Range") == "bytes=30720-");
         CHECK(requests[3].Header("If-Range") == a.Date());
         CHECK(requests[3].status == 200);
-        harness::ResetScripts();
     }
 
-    TEST_CASE("a server that ignores If-Range: another version's part is refused, the next call starts over")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset,
+                      "a server that ignores If-Range: another version's part is refused, the next call starts over")
     {
         const Version a{nettest::MakeBytes(100000, 61), 12};
         const Version b{nettest::MakeBytes(110000, 62), 13};
-        const WideString folder = nettest::FreshFolder(L"no-if-range");
-        const WideString temp = folder + L"deaf.bin.dul!";
         harness::ServerLog log("scripted");
-        LeaveTemp(L"deaf.bin", folder, a, 30720);
+        const WideString folder = LeaveTemp(L"no-if-range", L"deaf.bin", a, 30720);
         b.Serve(L"deaf.bin");
         REQUIRE(harness::ScriptPath(R"({"path": "/deaf.bin", "steps": [{"method": "HEAD", "lm": ")" + a.Date() +
                                     R"(", "length": "100000"}, {"method": "GET", "noifrange": true}]})"));
         EventLog events;
         CHECK(Fetch(nettest::ScriptedUrl(L"/deaf.bin"), folder, events) == Failed);
         CHECK(events.Summary() == "FileName:deaf.bin TotalSize:100000 Message:File changed on the server");
-        CHECK(nettest::SizeOf(temp) == 0);
+        CHECK(nettest::SizeOf(folder + L"deaf.bin.dul!") == 0);
         CHECK_FALSE(nettest::Exists(folder + L"deaf.bin"));
-        auto requests = nettest::RequestsFor(log, "/deaf.bin");
-        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        auto requests = nettest::RequestsMade(log, "/deaf.bin", "HEAD GET HEAD GET");
         CHECK(requests[3].status == 206); // the server did send the other version's part
 
-        EventLog again;
-        CHECK(Fetch(nettest::ScriptedUrl(L"/deaf.bin"), folder, again) == Ok);
-        CheckFinal(folder + L"deaf.bin", b);
-        harness::ResetScripts();
+        FetchWhole(folder, L"deaf.bin", b);
     }
 
-    TEST_CASE("a GET redirected to a copy of another version: refused whatever the copy's server does")
+    TEST_CASE_FIXTURE(nettest::ScriptsReset,
+                      "a GET redirected to a copy of another version: refused whatever the copy's server does")
     {
         const Version a{nettest::MakeBytes(100000, 81), 15};
         const Version b{nettest::MakeBytes(100000, 82), 16};
-        const WideString folder = nettest::FreshFolder(L"moved");
         harness::ServerLog log("scripted");
-        LeaveTemp(L"moved.bin", folder, a, 30720);
+        const WideString folder = LeaveTemp(L"moved", L"moved.bin", a, 30720);
         // The HEAD still finds version a; the GETs are sent to a copy that is
         // version b and deaf to If-Range.
         b.Serve(L"moved-b.bin");
@@ -170,18 +159,14 @@ TEST_SUITE("versions")
         CHECK(Fetch(nettest::ScriptedUrl(L"/moved.bin"), folder, events) == Failed);
         CHECK(events.Summary() == "FileName:moved.bin TotalSize:100000 Message:File changed on the server");
         CHECK(nettest::SizeOf(folder + L"moved.bin.dul!") == 0);
-        auto requests = nettest::RequestsFor(log, "moved.bin");
-        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET GET");
+        auto requests = nettest::RequestsMade(log, "moved.bin", "HEAD GET HEAD GET GET");
         CHECK(requests[4].target == "/cdn/moved.bin");
         CHECK(requests[4].Header("Range") == "bytes=30720-");
         CHECK(requests[4].Header("If-Range") == a.Date());
         CHECK(requests[4].status == 206); // the copy did send version b's part
 
         // Started again from 0, the copy's file comes whole.
-        EventLog again;
-        CHECK(Fetch(nettest::ScriptedUrl(L"/moved.bin"), folder, again) == Ok);
-        CheckFinal(folder + L"moved.bin", b);
-        harness::ResetScripts();
+        FetchWhole(folder, L"moved.bin", b);
     }
 
     TEST_CASE("a HEAD refused, the whole file on disk: a 416 that names its version finishes it, nginx's starts over")
@@ -192,20 +177,19 @@ TEST_SUITE("versions")
         nettest::PutServerFile(nettest::NginxFile(L"rwhole.bin"), a.bytes, 2021, 5, 19, 10, 0, 0);
         for (const bool nginx : {false, true}) {
             CAPTURE(nginx);
-            const WideString folder = nettest::FreshFolder(L"refused-whole");
             const WideString url =
                 nginx ? nettest::NginxUrl(L"signed/rwhole.bin") : nettest::ScriptedUrl(L"/x/refusehead=405/rwhole.bin");
             harness::ServerLog log(nginx ? "nginx" : "scripted");
-            LeaveTemp(L"rwhole.bin", folder, a, 50000, url);
+            const WideString folder = LeaveTemp(L"refused-whole", L"rwhole.bin", a, 50000, url);
             EventLog second, third;
             Fetch(url, folder, second);
             CHECK(second.Summary() == (nginx ? "FileName:rwhole.bin TotalSize:-1 Message:File changed on the server"
                                              : "FileName:rwhole.bin TotalSize:50000 Completed"));
             if (nginx)
                 CHECK(Fetch(url, folder, third) == Ok);
-            CheckFinal(folder + L"rwhole.bin", a);
-            const auto requests = nettest::RequestsFor(log, "rwhole.bin");
-            REQUIRE(nettest::Methods(requests) == (nginx ? "HEAD GET HEAD GET HEAD GET" : "HEAD GET HEAD GET"));
+            nettest::CheckFinal(folder + L"rwhole.bin", a.bytes, a.Stamp());
+            const auto requests =
+                nettest::RequestsMade(log, "rwhole.bin", nginx ? "HEAD GET HEAD GET HEAD GET" : "HEAD GET HEAD GET");
             CHECK(requests[3].Header("Range") == "bytes=50000-");
             CHECK(requests[3].Header("If-Range") == a.Date());
             CHECK(requests[3].status == 416);
@@ -215,15 +199,13 @@ TEST_SUITE("versions")
     TEST_CASE("an unchanged file is continued through the same check")
     {
         const Version a{nettest::MakeBytes(70000, 71), 14};
-        const WideString folder = nettest::FreshFolder(L"unchanged");
         harness::ServerLog log("scripted");
-        LeaveTemp(L"same.bin", folder, a, 40960);
+        const WideString folder = LeaveTemp(L"unchanged", L"same.bin", a, 40960);
         EventLog events;
         CHECK(Fetch(nettest::ScriptedUrl(L"/same.bin"), folder, events) == Ok);
         CHECK(events.FirstProgress() > 40960);
-        CheckFinal(folder + L"same.bin", a);
-        const auto requests = nettest::RequestsFor(log, "/same.bin");
-        REQUIRE(nettest::Methods(requests) == "HEAD GET HEAD GET");
+        nettest::CheckFinal(folder + L"same.bin", a.bytes, a.Stamp());
+        const auto requests = nettest::RequestsMade(log, "/same.bin", "HEAD GET HEAD GET");
         CHECK(requests[3].Header("Range") == "bytes=40960-");
         CHECK(requests[3].Header("If-Range") == a.Date());
         CHECK(requests[3].status == 206);

@@ -120,39 +120,40 @@ harness::ProcessResult RunProbe(const WideString& commands, const WideString& ex
     return result;
 }
 
-// Statistics requests that reached nginx since the mark, in order.
-std::vector<LogEntry> StatsRequests(const harness::ServerLog& log)
+// Statistics requests that reached nginx since the mark, in order; there
+// must be `count` of them.
+std::vector<LogEntry> StatsRequests(const harness::ServerLog& log, size_t count)
 {
     std::vector<LogEntry> found;
     for (const LogEntry& entry : log.Entries())
         if (entry.target.find(kStatsPath) != std::string::npos)
             found.push_back(entry);
+    REQUIRE(found.size() == count);
     return found;
 }
 
 // The statistics requests of a run of the probe with these commands, in order.
-std::vector<LogEntry> ProbeRequests(const WideString& commands)
+std::vector<LogEntry> ProbeRequests(const WideString& commands, size_t count)
 {
     harness::ServerLog log("nginx");
     REQUIRE(RunProbe(commands).finished);
-    return StatsRequests(log);
+    return StatsRequests(log, count);
 }
 
 // The query the program sent, after checking host and path of the target.
 std::string QueryOf(const LogEntry& entry)
 {
     // Through a proxy the target is absolute: http://host[:80]/path?query
-    const std::string host = Narrow(KOVRA_STATS_HOST);
-    const std::string withPort = "http://" + host + ":80" + kStatsPath + "?";
-    const std::string withoutPort = "http://" + host + kStatsPath + "?";
-    if (entry.target.rfind(withPort, 0) == 0)
-        return entry.target.substr(withPort.size());
-    if (entry.target.rfind(withoutPort, 0) == 0)
-        return entry.target.substr(withoutPort.size());
+    const std::string host = "http://" + Narrow(KOVRA_STATS_HOST);
+    for (const std::string& start : {host + ":80" + kStatsPath + "?", host + kStatsPath + "?"})
+        if (entry.target.rfind(start, 0) == 0)
+            return entry.target.substr(start.size());
     FAIL_CHECK("unexpected target " << entry.target);
     return std::string();
 }
 
+// The fixture of every registry and requests case: no client key before it
+// or after it, and no scripts left after it.
 struct CleanKey {
     CleanKey() { DeleteClientKey(); }
     ~CleanKey()
@@ -208,9 +209,8 @@ TEST_SUITE("url")
 
 TEST_SUITE("registry")
 {
-    TEST_CASE("reading string values")
+    TEST_CASE_FIXTURE(CleanKey, "reading string values")
     {
-        CleanKey clean;
         RegistryKey key(kClientIdKeyPath);
         REQUIRE(key.IsOpen());
 
@@ -271,9 +271,8 @@ TEST_SUITE("registry")
         }
     }
 
-    TEST_CASE("writing stores REG_SZ with its terminating NUL")
+    TEST_CASE_FIXTURE(CleanKey, "writing stores REG_SZ with its terminating NUL")
     {
-        CleanKey clean;
         RegistryKey(kClientIdKeyPath).SetString(kClientIdValueName, L"hello");
         const RawValue stored = QueryRaw();
         REQUIRE(stored.present);
@@ -282,10 +281,8 @@ TEST_SUITE("registry")
         CHECK(TextOf(stored) == L"hello");
     }
 
-    TEST_CASE("load or create the identifier")
+    TEST_CASE_FIXTURE(CleanKey, "load or create the identifier")
     {
-        CleanKey clean;
-
         SUBCASE("a clean profile gets a new braced upper-case GUID, stored")
         {
             const WideString id = LoadOrCreateClientId();
@@ -323,9 +320,8 @@ TEST_SUITE("registry")
 
 TEST_SUITE("requests")
 {
-    TEST_CASE("a clean profile: the run event creates, stores and sends the identifier")
+    TEST_CASE_FIXTURE(CleanKey, "a clean profile: the run event creates, stores and sends the identifier")
     {
-        CleanKey clean;
         harness::ServerLog log("nginx");
         const harness::ProcessResult result = RunProbe(L"run");
         REQUIRE(result.finished);
@@ -334,17 +330,15 @@ TEST_SUITE("requests")
         const WideString id = TextOf(QueryRaw());
         CheckNewIdentifierStored(id);
 
-        const std::vector<LogEntry> requests = StatsRequests(log);
-        REQUIRE(requests.size() == 1);
+        const std::vector<LogEntry> requests = StatsRequests(log, 1);
         CHECK(requests[0].method == "GET");
         CHECK(QueryOf(requests[0]) == "GUID=" + Narrow(id) + "&type=qloader_run");
         CHECK(requests[0].Header("User-Agent") == "KovraLoader");
         CHECK(requests[0].Header("Host") == Narrow(KOVRA_STATS_HOST));
     }
 
-    TEST_CASE("a second process reads the stored identifier and writes nothing")
+    TEST_CASE_FIXTURE(CleanKey, "a second process reads the stored identifier and writes nothing")
     {
-        CleanKey clean;
         REQUIRE(RunProbe(L"run").finished);
         const WideString id = TextOf(QueryRaw());
         REQUIRE(IsRegistryGuid(id));
@@ -355,8 +349,7 @@ TEST_SUITE("requests")
         UniqueKernelHandle changed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         REQUIRE(::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET, changed.get(), TRUE) == ERROR_SUCCESS);
 
-        const std::vector<LogEntry> requests = ProbeRequests(L"run downloaded");
-        REQUIRE(requests.size() == 2);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run downloaded", 2);
         CHECK(QueryOf(requests[0]) == "GUID=" + Narrow(id) + "&type=qloader_run");
         CHECK(QueryOf(requests[1]) == "GUID=" + Narrow(id) + "&type=qloader_downloaded");
         // The server signals a write as it makes it: the probe has ended.
@@ -367,25 +360,21 @@ TEST_SUITE("requests")
         CHECK(::WaitForSingleObject(changed.get(), 5000) == WAIT_OBJECT_0);
     }
 
-    TEST_CASE("one process reads the registry once for all its events")
+    TEST_CASE_FIXTURE(CleanKey, "one process reads the registry once for all its events")
     {
-        CleanKey clean;
         StoreText(REG_SZ, L"first-id");
-        const std::vector<LogEntry> requests = ProbeRequests(L"run setreg:second-id downloaded finished:0");
-        REQUIRE(requests.size() == 3);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run setreg:second-id downloaded finished:0", 3);
         CHECK(QueryOf(requests[0]) == "GUID=first-id&type=qloader_run");
         CHECK(QueryOf(requests[1]) == "GUID=first-id&type=qloader_downloaded");
         CHECK(QueryOf(requests[2]) == "GUID=first-id&type=qloader_finished&exit_code=0");
         CHECK(TextOf(QueryRaw()) == L"second-id");
     }
 
-    TEST_CASE("the exact URLs of the four events, and one rename failure per process")
+    TEST_CASE_FIXTURE(CleanKey, "the exact URLs of the four events, and one rename failure per process")
     {
-        CleanKey clean;
         const std::string id = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
         StoreText(REG_SZ, harness::Widen(id));
-        const std::vector<LogEntry> requests = ProbeRequests(L"run downloaded finished:0 finished:4294967291 finished:3221225477 renamefailed renamefailed");
-        REQUIRE(requests.size() == 6);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run downloaded finished:0 finished:4294967291 finished:3221225477 renamefailed renamefailed", 6);
         const char* expected[] = {
             "&type=qloader_run",
             "&type=qloader_downloaded",
@@ -401,9 +390,8 @@ TEST_SUITE("requests")
         }
     }
 
-    TEST_CASE("stored identifiers are sent as stored")
+    TEST_CASE_FIXTURE(CleanKey, "stored identifiers are sent as stored")
     {
-        CleanKey clean;
         WideString hundred;
         for (int i = 0; i < 100; ++i)
             hundred += static_cast<wchar_t>(L'A' + i % 26);
@@ -418,8 +406,7 @@ TEST_SUITE("requests")
         };
         for (const Case& c : cases) {
             StoreText(c.type, c.stored);
-            const std::vector<LogEntry> requests = ProbeRequests(L"run");
-            REQUIRE(requests.size() == 1);
+            const std::vector<LogEntry> requests = ProbeRequests(L"run", 1);
             CHECK(QueryOf(requests[0]) == "GUID=" + c.sent + "&type=qloader_run");
             const RawValue stored = QueryRaw();
             CHECK(stored.type == c.type);
@@ -427,29 +414,23 @@ TEST_SUITE("requests")
         }
     }
 
-    TEST_CASE("a REG_DWORD identifier is replaced and the new one is sent")
+    TEST_CASE_FIXTURE(CleanKey, "a REG_DWORD identifier is replaced and the new one is sent")
     {
-        CleanKey clean;
         const DWORD number = 12345;
         StoreRaw(REG_DWORD, &number, sizeof number);
-        harness::ServerLog log("nginx");
-        REQUIRE(RunProbe(L"run").finished);
+        const std::vector<LogEntry> requests = ProbeRequests(L"run", 1);
         const WideString id = TextOf(QueryRaw());
         CheckNewIdentifierStored(id);
-        const std::vector<LogEntry> requests = StatsRequests(log);
-        REQUIRE(requests.size() == 1);
         CHECK(QueryOf(requests[0]) == "GUID=" + Narrow(id) + "&type=qloader_run");
     }
 
-    TEST_CASE("an identifier with line breaks cannot add a header or a request")
+    TEST_CASE_FIXTURE(CleanKey, "an identifier with line breaks cannot add a header or a request")
     {
-        CleanKey clean;
         StoreText(REG_SZ, L"a\r\nX-Evil: 1\r\n\r\nGET /evil HTTP/1.1");
         harness::ServerLog nginx("nginx");
         harness::ServerLog scripted("scripted");
         REQUIRE(RunProbe(L"run").finished);
-        const std::vector<LogEntry> requests = StatsRequests(nginx);
-        REQUIRE(requests.size() == 1);
+        const std::vector<LogEntry> requests = StatsRequests(nginx, 1);
         CHECK(QueryOf(requests[0]) == "GUID=a%0D%0AX-Evil:%201%0D%0A%0D%0AGET%20/evil%20HTTP/1.1&type=qloader_run");
         // The scripted server behind nginx records every header it got.
         const std::vector<LogEntry> behind = scripted.Entries();
@@ -460,15 +441,13 @@ TEST_SUITE("requests")
         CHECK(behind.size() == 1);
     }
 
-    TEST_CASE("a 404 answer counts as delivered and nothing follows")
+    TEST_CASE_FIXTURE(CleanKey, "a 404 answer counts as delivered and nothing follows")
     {
-        CleanKey clean;
         StoreText(REG_SZ, L"id-404");
         REQUIRE(harness::ScriptPath(R"({"path": "/update/2/version.txt", "default": {"status": 404, "body": "gone"}})"));
         harness::ServerLog log("nginx");
         REQUIRE(RunProbe(L"run").finished);
-        const std::vector<LogEntry> requests = StatsRequests(log);
-        REQUIRE(requests.size() == 1);
+        const std::vector<LogEntry> requests = StatsRequests(log, 1);
         CHECK(requests[0].status == 404);
 
         // The same in this process: delivered once, never sent again.
@@ -477,15 +456,13 @@ TEST_SUITE("requests")
             request.AddParam(L"type", L"in_process");
         }
         FinishStatsEvents();
-        const std::vector<LogEntry> both = StatsRequests(log);
-        REQUIRE(both.size() == 2);
+        const std::vector<LogEntry> both = StatsRequests(log, 2);
         CHECK(QueryOf(both[1]).find("&type=in_process") != std::string::npos);
         CHECK(both[1].status == 404);
     }
 
-    TEST_CASE("a silent statistics host is given up within the time-outs")
+    TEST_CASE_FIXTURE(CleanKey, "a silent statistics host is given up within the time-outs")
     {
-        CleanKey clean;
         REQUIRE(harness::ScriptPath(R"({"path": "/update/2/version.txt", "default": {"silent": true, "hold": 90}})"));
         const harness::ProcessResult result = RunProbe(L"run");
         REQUIRE(result.finished);
@@ -495,9 +472,8 @@ TEST_SUITE("requests")
         MESSAGE("silent host: the run event returned after " << result.elapsedMs << " ms");
     }
 
-    TEST_CASE("an unreachable statistics host is given up at once")
+    TEST_CASE_FIXTURE(CleanKey, "an unreachable statistics host is given up at once")
     {
-        CleanKey clean;
         // A proxy port where nothing listens: the connection is refused.
         const harness::ProcessResult result = RunProbe(L"run downloaded", L"http_proxy=http://127.0.0.1:9");
         REQUIRE(result.finished);

@@ -28,20 +28,31 @@ WideString Lower(WideString text)
     return text;
 }
 
+// A DLL loaded by its name came from the system folder.
+void CheckFromSystemFolder(const wchar_t* name, HMODULE module)
+{
+    CAPTURE(std::string(name, name + std::wcslen(name)));
+    REQUIRE(module != nullptr);
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    REQUIRE(length > 0);
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(module, path, MAX_PATH);
+    CHECK(Lower(path) == Lower(WideString(folder, length)) + L"\\" + name);
+}
+
 } // namespace
 
 TEST_SUITE("pin")
 {
     TEST_CASE("64 hex digits in either case pin a key")
     {
-        const PublisherKeyPin lower = ParsePublisherKeyPin(kPinText);
-        REQUIRE(lower.state == State::Key);
-        CHECK(std::memcmp(lower.keySha256, kPinBytes, 32) == 0);
-
-        const PublisherKeyPin upper =
-            ParsePublisherKeyPin("47B8A161BB60BFBBBCB4DAA5D948F1D0F12FD5843B8A78AD9ECD8BEDA0FA337D");
-        REQUIRE(upper.state == State::Key);
-        CHECK(std::memcmp(upper.keySha256, kPinBytes, 32) == 0);
+        for (const char* text : {kPinText, "47B8A161BB60BFBBBCB4DAA5D948F1D0F12FD5843B8A78AD9ECD8BEDA0FA337D"}) {
+            CAPTURE(text);
+            const PublisherKeyPin pin = ParsePublisherKeyPin(text);
+            REQUIRE(pin.state == State::Key);
+            CHECK(std::memcmp(pin.keySha256, kPinBytes, 32) == 0);
+        }
     }
 
     TEST_CASE("no text pins nothing")
@@ -104,34 +115,14 @@ TEST_SUITE("dll-search")
         RestrictDllSearchToSystem();
         CHECK(::LoadLibraryW(L"plant.dll") == nullptr);
 
-        wchar_t folder[MAX_PATH];
-        const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-        REQUIRE(length > 0);
-        const WideString system = Lower(WideString(folder, length)) + L"\\";
-        for (const wchar_t* name : {L"wininet.dll", L"gdiplus.dll"}) {
-            CAPTURE(std::string(name, name + std::wcslen(name)));
-            HMODULE module = ::LoadLibraryW(name);
-            REQUIRE(module != nullptr);
-            wchar_t path[MAX_PATH] = {};
-            ::GetModuleFileNameW(module, path, MAX_PATH);
-            CHECK(Lower(path) == system + name);
-        }
+        for (const wchar_t* name : {L"wininet.dll", L"gdiplus.dll"})
+            CheckFromSystemFolder(name, ::LoadLibraryW(name));
     }
 
     TEST_CASE("a system DLL by its full path")
     {
-        wchar_t folder[MAX_PATH];
-        const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-        REQUIRE(length > 0);
-        const WideString system = Lower(WideString(folder, length)) + L"\\";
-        for (const wchar_t* name : {L"crypt32.dll", L"wintrust.dll"}) {
-            CAPTURE(std::string(name, name + std::wcslen(name)));
-            HMODULE module = LoadSystemDll(name);
-            REQUIRE(module != nullptr);
-            wchar_t path[MAX_PATH] = {};
-            ::GetModuleFileNameW(module, path, MAX_PATH);
-            CHECK(Lower(path) == system + name);
-        }
+        for (const wchar_t* name : {L"crypt32.dll", L"wintrust.dll"})
+            CheckFromSystemFolder(name, LoadSystemDll(name));
         CHECK(LoadSystemDll(L"plant.dll") == nullptr);
     }
 }

@@ -191,32 +191,26 @@ TEST_CASE("the caption is 11 points at 96 DPI, scaled with the window whatever D
 
 TEST_CASE("centring keeps the window inside the area, top-left first")
 {
-    const RECT screen = {0, 0, 1024, 768};
-    POINT p = CentredOrigin(screen, screen, 513, 264);
-    CHECK(p.x == 256);
-    CHECK(p.y == 252);
-
-    const RECT shifted = {100, 50, 1124, 818};
-    p = CentredOrigin(shifted, shifted, 513, 264);
-    CHECK(p.x == 356);
-    CHECK(p.y == 302);
-
-    // Larger than the area: the top-left corners meet.
-    const RECT small = {10, 20, 410, 220};
-    p = CentredOrigin(small, small, 513, 264);
-    CHECK(p.x == 10);
-    CHECK(p.y == 20);
-
-    // Centred on an owner near a corner, pushed back inside the area.
-    p = CentredOrigin(RECT{0, 0, 200, 100}, screen, 513, 264);
-    CHECK(p.x == 0);
-    CHECK(p.y == 0);
-    p = CentredOrigin(RECT{900, 600, 1000, 700}, screen, 513, 264);
-    CHECK(p.x == 1024 - 513);
-    CHECK(p.y == 768 - 264);
-    p = CentredOrigin(RECT{400, 300, 600, 400}, screen, 513, 264);
-    CHECK(p.x == 500 - 256);
-    CHECK(p.y == 350 - 132);
+    const RECT screen = {0, 0, 1024, 768}, shifted = {100, 50, 1124, 818}, small = {10, 20, 410, 220};
+    const struct {
+        RECT owner, area;
+        LONG x, y;
+    } rows[] = {
+        {screen, screen, 256, 252},
+        {shifted, shifted, 356, 302},
+        // Larger than the area: the top-left corners meet.
+        {small, small, 10, 20},
+        // Centred on an owner near a corner, pushed back inside the area.
+        {RECT{0, 0, 200, 100}, screen, 0, 0},
+        {RECT{900, 600, 1000, 700}, screen, 1024 - 513, 768 - 264},
+        {RECT{400, 300, 600, 400}, screen, 500 - 256, 350 - 132},
+    };
+    for (const auto& row : rows) {
+        CAPTURE(row.x);
+        const POINT p = CentredOrigin(row.owner, row.area, 513, 264);
+        CHECK(p.x == row.x);
+        CHECK(p.y == row.y);
+    }
 }
 
 TEST_CASE("the buttons and the bar take their places from the close glyph and the width")
@@ -237,8 +231,8 @@ TEST_CASE("notifications are reflected to the control they concern")
 {
     HWND dialog = nullptr; // item lookups are covered by the window tests
     HWND control = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-    CHECK(ReflectionTarget(dialog, WM_COMMAND, MAKEWPARAM(1017, BN_CLICKED), reinterpret_cast<LPARAM>(control)) ==
-          control);
+    const LPARAM handle = reinterpret_cast<LPARAM>(control); // the control, as messages pass it
+    CHECK(ReflectionTarget(dialog, WM_COMMAND, MAKEWPARAM(1017, BN_CLICKED), handle) == control);
     CHECK(ReflectionTarget(dialog, WM_COMMAND, 2, 0) == nullptr); // Esc: no control
 
     DRAWITEMSTRUCT draw = {};
@@ -254,14 +248,13 @@ TEST_CASE("notifications are reflected to the control they concern")
     deleted.hwndItem = control;
     CHECK(ReflectionTarget(dialog, WM_DELETEITEM, 1, reinterpret_cast<LPARAM>(&deleted)) == control);
 
-    CHECK(ReflectionTarget(dialog, WM_CTLCOLORBTN, 0, reinterpret_cast<LPARAM>(control)) == control);
-    CHECK(ReflectionTarget(dialog, WM_CTLCOLORSTATIC, 0, reinterpret_cast<LPARAM>(control)) == control);
-    CHECK(ReflectionTarget(dialog, WM_HSCROLL, 0, reinterpret_cast<LPARAM>(control)) == control);
-    CHECK(ReflectionTarget(dialog, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 1009), reinterpret_cast<LPARAM>(control)) ==
-          control);
+    CHECK(ReflectionTarget(dialog, WM_CTLCOLORBTN, 0, handle) == control);
+    CHECK(ReflectionTarget(dialog, WM_CTLCOLORSTATIC, 0, handle) == control);
+    CHECK(ReflectionTarget(dialog, WM_HSCROLL, 0, handle) == control);
+    CHECK(ReflectionTarget(dialog, WM_PARENTNOTIFY, MAKEWPARAM(WM_CREATE, 1009), handle) == control);
 
-    CHECK(ReflectionTarget(dialog, WM_MOUSEMOVE, 0, reinterpret_cast<LPARAM>(control)) == nullptr);
-    CHECK(ReflectionTarget(dialog, WM_TIMER, 1, reinterpret_cast<LPARAM>(control)) == nullptr);
+    CHECK(ReflectionTarget(dialog, WM_MOUSEMOVE, 0, handle) == nullptr);
+    CHECK(ReflectionTarget(dialog, WM_TIMER, 1, handle) == nullptr);
 }
 
 } // TEST_SUITE

@@ -42,25 +42,17 @@ class TemplateReader {
 public:
     explicit TemplateReader(const std::vector<BYTE>& bytes) : bytes_(bytes) {}
     bool Ok() const { return ok_; }
-    WORD Word()
+    template <typename T>
+    T Read()
     {
-        WORD value = 0;
+        T value = 0;
         Take(&value, sizeof(value));
         return value;
     }
-    DWORD Dword()
-    {
-        DWORD value = 0;
-        Take(&value, sizeof(value));
-        return value;
-    }
-    short Short() { return static_cast<short>(Word()); }
-    BYTE Byte()
-    {
-        BYTE value = 0;
-        Take(&value, 1);
-        return value;
-    }
+    WORD Word() { return Read<WORD>(); }
+    DWORD Dword() { return Read<DWORD>(); }
+    short Short() { return Read<short>(); }
+    BYTE Byte() { return Read<BYTE>(); }
     WideString String()
     {
         WideString text;
@@ -279,32 +271,27 @@ TEST_CASE("a missing picture leaves the image as it was")
 
 TEST_CASE("glyphs decode to their colours and scale into a smaller button")
 {
+    // The close and minimise glyphs of each look, and its colour.
     const struct {
-        UINT id;
+        UINT cross, bar;
         std::uint32_t colour;
-    } crosses[] = {{IDP_CLOSE_NORMAL, 0x666666}, {IDP_CLOSE_HOVER, 0x444444}, {IDP_CLOSE_PRESSED, 0x000000}};
-    for (const auto& cross : crosses) {
-        CAPTURE(cross.id);
-        SkinImage image;
-        image.LoadFromResource(nullptr, cross.id, L"PNG");
+    } looks[] = {{IDP_CLOSE_NORMAL, IDP_MINIMISE_NORMAL, 0x666666},
+                 {IDP_CLOSE_HOVER, IDP_MINIMISE_HOVER, 0x444444},
+                 {IDP_CLOSE_PRESSED, IDP_MINIMISE_PRESSED, 0x000000}};
+    for (const auto& look : looks) {
+        CAPTURE(look.colour);
+        SkinImage cross, bar;
+        cross.LoadFromResource(nullptr, look.cross, L"PNG");
+        bar.LoadFromResource(nullptr, look.bar, L"PNG");
         // The centre of the cross is fully covered; its corners' middles are not.
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 4, 4) == cross.colour);
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 4, 0) == 0xFFFFFF);
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 0, 4) == 0xFFFFFF);
-    }
-    const struct {
-        UINT id;
-        std::uint32_t colour;
-    } bars[] = {{IDP_MINIMISE_NORMAL, 0x666666}, {IDP_MINIMISE_HOVER, 0x444444}, {IDP_MINIMISE_PRESSED, 0x000000}};
-    for (const auto& bar : bars) {
-        CAPTURE(bar.id);
-        SkinImage image;
-        image.LoadFromResource(nullptr, bar.id, L"PNG");
+        CHECK(DrawnPixel(cross, RECT{0, 0, 9, 9}, 4, 4) == look.colour);
+        CHECK(DrawnPixel(cross, RECT{0, 0, 9, 9}, 4, 0) == 0xFFFFFF);
+        CHECK(DrawnPixel(cross, RECT{0, 0, 9, 9}, 0, 4) == 0xFFFFFF);
         // 10 x 9 drawn into 9 x 9: the two bottom rows stay solid.
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 4, 8) == bar.colour);
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 4, 7) == bar.colour);
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 4, 3) == 0xFFFFFF);
-        CHECK(DrawnPixel(image, RECT{0, 0, 9, 9}, 9, 8) == 0xFFFFFF); // nothing past 9 columns
+        CHECK(DrawnPixel(bar, RECT{0, 0, 9, 9}, 4, 8) == look.colour);
+        CHECK(DrawnPixel(bar, RECT{0, 0, 9, 9}, 4, 7) == look.colour);
+        CHECK(DrawnPixel(bar, RECT{0, 0, 9, 9}, 4, 3) == 0xFFFFFF);
+        CHECK(DrawnPixel(bar, RECT{0, 0, 9, 9}, 9, 8) == 0xFFFFFF); // nothing past 9 columns
     }
 }
 
@@ -388,11 +375,9 @@ TEST_CASE("the version resource names Velmora, Kovra and the project's version")
 
 TEST_CASE("the manifest asks for the caller's level and common controls 6, and gets them")
 {
-    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_MANIFEST);
-    REQUIRE(found);
-    HGLOBAL loaded = ::LoadResource(nullptr, found);
-    const char* text = static_cast<const char*>(::LockResource(loaded));
-    std::string manifest(text, ::SizeofResource(nullptr, found));
+    const std::vector<BYTE> bytes = ResourceBytes(RT_MANIFEST, 1, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    REQUIRE(!bytes.empty());
+    const std::string manifest(bytes.begin(), bytes.end());
     CHECK(manifest.find("level=\"asInvoker\"") != std::string::npos);
     CHECK(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos);
     // Drawn by the program at its monitor's DPI, never stretched by Windows,
