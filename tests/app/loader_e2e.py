@@ -16,7 +16,8 @@ import unittest
 
 import proxies
 from kovra_harness import (INSTALLER, STATS, LoaderCase, harness, installer_bytes, is_installer, is_stats, poll,
-                           program_constant, read_record, remove, runs_program, sha256, stats_type, wait_until)
+                           program_constant, program_pids, read_record, remove, sha256, signal_program, stats_type,
+                           wait_until)
 
 H = harness()
 LOADER = H.program("KovraLoader.exe")
@@ -77,7 +78,7 @@ class EndToEndCase(LoaderCase):
         def over():
             where = self.xdotool("mousemove", str(x), str(y), "getmouselocation").partition("window:")[2].strip()
             said = self.xdotool("getwindowpid", where, "getwindowname", where).split("\n")
-            return said[0].isdigit() and runs_program(int(said[0]), self.loaders[-1]) and said[1].startswith(title)
+            return said[0].isdigit() and int(said[0]) in program_pids(self.loaders[-1]) and said[1].startswith(title)
         wait_until(over, 60, "a window %r of the loader under the pointer at %d, %d" % (title, x, y))
         self.xdotool("click", "1")
 
@@ -397,7 +398,7 @@ class Launch(EndToEndCase):
         is stopped once the file is there, and goes on without it."""
         self.freeze_when(loader, lambda: os.path.exists(self.final_path()), 60, "the installer in place")
         os.remove(self.final_path())
-        os.kill(loader.pid, signal.SIGCONT)
+        signal_program(loader, signal.SIGCONT)
 
     def test_installer_deleted_before_launch_reruns_the_sequence(self):
         data = installer_bytes(1000)

@@ -16,8 +16,8 @@ import socket
 import time
 import unittest
 
-from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, program_constant, read_record, remove,
-                           seeded_random, soak, wait_until)
+from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, program_constant, program_pids,
+                           read_record, remove, seeded_random, signal_program, soak, wait_until)
 
 H = harness()
 
@@ -189,20 +189,20 @@ class KilledAndStartedAgain(FaultCase):
         stamps the version's time again a moment later (on NTFS a handle's
         own stamp holds), so the loader is frozen, and looked at once all its
         threads have stopped."""
-        def stopped():
-            tasks = os.listdir("/proc/%d/task" % loader.pid)
-            return all(open("/proc/%d/task/%s/stat" % (loader.pid, task)).read().rpartition(")")[2].split()[0]
-                       in "tT" for task in tasks)
+        def stopped(pids):
+            return all(open("/proc/%d/task/%s/stat" % (pid, task)).read().rpartition(")")[2].split()[0] in "tT"
+                       for pid in pids for task in os.listdir("/proc/%d/task" % pid))
 
         def frozen_when_stamped():
-            os.kill(loader.pid, signal.SIGSTOP)
-            wait_until(stopped, 30, "the loader to stop")
+            pids = program_pids(loader)
+            signal_program(loader, signal.SIGSTOP)
+            wait_until(lambda: stopped(pids), 30, "the loader to stop")
             try:
                 if int(os.stat(self.temp_path()).st_mtime) == self.version_time:
                     return True
             except FileNotFoundError:
                 return True  # no .dul! file: no time to keep
-            os.kill(loader.pid, signal.SIGCONT)
+            signal_program(loader, signal.SIGCONT)
             return False
         wait_until(frozen_when_stamped, 60, "the loader frozen with its file stamped", 0.001)
         self.kill(loader)

@@ -9,6 +9,7 @@ fault tests add to it.
 
 import contextlib
 import hashlib
+import itertools
 import json
 import ntpath
 import os
@@ -133,6 +134,7 @@ def nginx_idle(port, host):
 class Harness:
     def __init__(self):
         self.state = os.environ["KOVRA_HARNESS_DIR"]
+        self._launches = itertools.count(1)
         with open(os.path.join(self.state, "env.json")) as f:
             self.values = json.load(f)
         self.bin_dir = os.environ.get("KOVRA_BIN_DIR", "")
@@ -165,10 +167,15 @@ class Harness:
         return subprocess.CompletedProcess(process.args, process.returncode, out, err)
 
     def start(self, program, args=(), **overrides):
+        """The process started as ["wine", program, ...], marked so that
+        program_pids() finds the process that runs the program."""
+        launch = "%d.%d" % (os.getpid(), next(self._launches))
         # Output goes to files: a pipe nobody reads could fill and stop it.
         with tempfile.TemporaryFile() as out:
-            return subprocess.Popen(["wine", program] + list(args), env=self.env(**overrides),
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+            process = subprocess.Popen(["wine", program] + list(args), env=self.env(KOVRA_LAUNCH=launch, **overrides),
+                                       stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
+        process.launch, process.windows_path = launch, self.windows_path(program)
+        return process
 
     def serve(self, data, where="nginx", name="KovraInstallerD1.exe", mtime=None):
         """A file on a server, nginx's download host or the scripted server;
@@ -259,20 +266,37 @@ class Harness:
         return json.loads(self._control("/__control/state").decode("utf-8"))
 
 
-def runs_program(pid, process):
-    """Whether the Unix process pid is the Windows program that process
-    (started as ["wine", program, ...]) runs: the process itself, or, as Wine 10
-    under emulation starts the program in a process of its own while the
-    one started waits for it, a process running the same program."""
-    if pid == process.pid:
-        return True
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            args = f.read().decode("utf-8", "replace").split("\0")
-    except OSError:
-        return False
-    name = os.path.basename(process.args[1]).lower()
-    return any(ntpath.basename(arg).lower() == name for arg in args)
+def program_pids(process):
+    """The Unix processes that run the Windows program a process of start()
+    runs: under Wine 8 the process itself; Wine 10 under emulation runs the
+    program in a process of its own (its parent is init), while the one
+    started only waits for it. That one carries the launch's mark in its
+    environment and names the program by its Windows path; an installer the
+    program starts inherits the mark, but not the path."""
+    mark = ("KOVRA_LAUNCH=%s" % process.launch).encode()
+    pids = [process.pid]
+    for name in os.listdir("/proc"):
+        if not name.isdigit() or int(name) == process.pid:
+            continue
+        try:
+            with open("/proc/%s/environ" % name, "rb") as f:
+                if mark not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % name, "rb") as f:
+                args = f.read().decode("utf-8", "replace").split("\0")
+        except OSError:
+            continue
+        if any(arg.lower() == process.windows_path.lower() for arg in args):
+            pids.append(int(name))
+    return pids
+
+
+def signal_program(process, number):
+    """Sends the signal to every process that runs the program, the one that
+    waits for it last."""
+    for pid in reversed(program_pids(process)):
+        with contextlib.suppress(OSError):
+            os.kill(pid, number)
 
 
 def poll(predicate, timeout, step=0.05):
@@ -454,8 +478,7 @@ class LoaderCase(unittest.TestCase):
     def kill(self, loader):
         """Kills a loader at once (SIGKILL on the Windows process itself)."""
         if loader.poll() is None:
-            with contextlib.suppress(OSError):
-                os.kill(loader.pid, signal.SIGKILL)
+            signal_program(loader, signal.SIGKILL)
         loader.wait(timeout=60)
 
     def freeze_when(self, loader, predicate, timeout, what):
@@ -464,10 +487,10 @@ class LoaderCase(unittest.TestCase):
         between; the caller lets it go on (SIGCONT) or kills it."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            os.kill(loader.pid, signal.SIGSTOP)
+            signal_program(loader, signal.SIGSTOP)
             if predicate():
                 return
-            os.kill(loader.pid, signal.SIGCONT)
+            signal_program(loader, signal.SIGCONT)
             time.sleep(0.001)
         raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
 

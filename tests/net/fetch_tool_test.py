@@ -11,7 +11,7 @@ import shutil
 import signal
 import unittest
 
-from kovra_harness import harness, installer_bytes, poll
+from kovra_harness import harness, installer_bytes, poll, signal_program
 
 H = harness()
 TOOL = H.program("kovra-fetch.exe")
@@ -89,7 +89,7 @@ class FetchTool(unittest.TestCase):
             limited = H.run(TOOL, ["http://%s/full.bin" % H.download_host, into_work()],
                             preexec_fn=limit_file_size(150000))
         finally:
-            keeper.kill()
+            signal_program(keeper, signal.SIGKILL)
             keeper.communicate()
         self.assertEqual(limited.returncode, 1)
         lines = events(limited.stdout)
@@ -123,7 +123,7 @@ class FetchTool(unittest.TestCase):
             poll(lambda: os.path.exists(temp) and os.path.getsize(temp) == 102400 and
                  os.stat(temp).st_mtime == VERSION, 60)
             stamped = os.stat(temp).st_mtime
-            first.kill()
+            signal_program(first, signal.SIGKILL)
             first.communicate()
             self.assertEqual(os.path.getsize(temp), 102400)
             # The server logs the stalled GET once it sees the connection gone.
