@@ -11,7 +11,6 @@ import contextlib
 import hashlib
 import itertools
 import json
-import ntpath
 import os
 import random
 import re
