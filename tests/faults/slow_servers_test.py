@@ -10,7 +10,6 @@ Servers log an answer when it is done; a held answer is done when the loader
 lets go of it, so the log times show when each time-out fired.
 """
 
-import os
 import time
 import unittest
 

@@ -16,8 +16,8 @@ import socket
 import time
 import unittest
 
-from kovra_harness import (INSTALLER, STATS, FaultCase, harness, installer_bytes, program_constant, program_pids,
-                           read_record, remove, seeded_random, signal_program, soak, wait_until)
+from kovra_harness import (INSTALLER, FaultCase, harness, installer_bytes, program_constant, program_pids, read_record,
+                           remove, seeded_random, signal_program, soak, wait_until)
 
 H = harness()
 
