@@ -144,16 +144,11 @@ class Road(EndToEndCase):
         self.assertEqual(get.header("Range"), "bytes=0-")
         self.assertEqual(get.sent, len(data))
 
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1, "the installer runs once")
-        run = runs[0]
+        run = self.assert_installed(data)[0]
         self.assertEqual(run["exe"].lower(), self.temp_windows().lower())
-        self.assertEqual(run["sha256"], sha256(data))
         self.assertTrue(run["cmdline"].endswith("--no-gui --only-kovra-icon"), run["cmdline"])
         self.assertEqual(run["cwd"].rstrip("\\").lower(), self.temp_windows("").rstrip("\\").lower())
         self.assertEqual(run["show"], "0", "started hidden")
-        self.assertFalse(os.path.exists(self.final_path()), "installer file deleted after it ran")
-        self.assertFalse(os.path.exists(self.final_path() + ".dul!"))
 
     def test_second_start_exits_at_once_without_a_request(self):
         self.serve(installer_bytes(100000), where="scripted")
@@ -179,7 +174,7 @@ class Road(EndToEndCase):
         with open(opened) as f:
             self.assertIn("http://%s%s" % (H.download_host, INSTALLER), f.read())
         self.assertEqual(self.stats_kinds(self.scripted), ["run"], "no event after the text page")
-        installer = [e for e in self.scripted.entries() if is_installer(e)]
+        installer = self.installer_requests(self.scripted)
         self.assertEqual([e.method for e in installer], ["HEAD"], "no further attempt")
 
     def test_redirect_to_a_local_path_is_never_handed_to_the_shell(self):
@@ -215,7 +210,7 @@ class Road(EndToEndCase):
             (INSTALLER, 302, "bytes=0-"), ("/blob/KovraInstallerD1.exe?sig=a@b.example", 206, "bytes=0-")])
         self.assertTrue(gets[1].target.startswith("http://cdn.kovra.example"), gets[1].target)
         self.assertEqual(gets[1].header("Host"), "cdn.kovra.example")
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assert_installed(data)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
     def test_head_refused_or_the_version_named_only_by_an_etag(self):
@@ -259,7 +254,7 @@ class Road(EndToEndCase):
                                  expected)
                 self.assertEqual(requests[-1].header("If-Range"), if_range)
                 self.assertEqual(requests[-1].sent, len(data) - int(requests[-1].header("Range")[6:-1]))
-                self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+                self.assert_installed(data)
                 self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
     # --- retries ----------------------------------------------------------------
@@ -271,7 +266,7 @@ class Road(EndToEndCase):
                                                             {"method": "HEAD", "status": 503}]
         H.script(INSTALLER, steps=steps)
         self.assertEqual(self.run_loader(timeout=180, scripted=True), 1)
-        heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
+        heads = self.installer_requests(self.scripted, "HEAD")
         self.assertEqual(len(heads), 7)
         # Servers log an answer when it is done; the silent one is done when
         # the loader gives up on it, 7 s after it arrived.
@@ -319,14 +314,12 @@ class Launch(EndToEndCase):
         H.reset_scripts()
         second_log = H.scripted_log()
         self.assertEqual(self.run_loader(scripted=True), 1)
-        gets = [e for e in second_log.entries() if is_installer(e) and e.method == "GET"]
+        gets = self.installer_requests(second_log, "GET")
         self.assertEqual(len(gets), 1)
         self.assertEqual(gets[0].header("Range"), "bytes=%d-" % have)
         self.assertEqual(gets[0].status, 206)
         self.assertEqual(gets[0].sent, len(data) - have, "only the missing bytes")
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["sha256"], sha256(data))
+        self.assert_installed(data)
 
     # --- names ----------------------------------------------------------------
     def test_loader_saved_under_another_name(self):
@@ -349,14 +342,11 @@ class Launch(EndToEndCase):
                 other = os.path.join(folder, name)
                 shutil.copyfile(LOADER, other)
                 self.assertEqual(self.run_loader(program=other), 1)
-                runs = read_record(self.record)
-                self.assertEqual(len(runs), 1)
-                expected = self.temp_windows(os.path.join(temp, name) if temp else name).replace("/", "\\")
-                self.assertEqual(runs[0]["exe"].lower(), expected.lower())
-                self.assertEqual(runs[0]["sha256"], sha256(data))
+                where = os.path.join(temp, name) if temp else name
+                runs = self.assert_installed(data, name=where)
+                self.assertEqual(runs[0]["exe"].lower(), self.temp_windows(where).replace("/", "\\").lower())
                 self.assertEqual(self.stats_kinds(self.nginx), ["run", "downloaded", "finished:0"])
                 self.assertEqual(os.listdir(temp_folder) if temp else [], [], "nothing left in the temporary folder")
-                self.assertFalse(os.path.exists(os.path.join(temp_folder, name)))
 
     def test_loader_started_from_the_temporary_folder(self):
         # The target would be the running loader itself, which its download
@@ -381,15 +371,12 @@ class Launch(EndToEndCase):
                 shutil.copyfile(LOADER, inside)
                 remove(self.record)
                 self.assertEqual(self.run_loader(program=inside, timeout=120), 1)
-                runs = read_record(self.record)
-                self.assertEqual(len(runs), 1)
+                runs = self.assert_installed(data, name=os.path.join(sub, installer))
                 # Wine names a program started by its short path in the long form.
                 expected = self.temp_windows(os.path.join(sub, installer).replace("/", "\\"))
                 self.assertEqual(runs[0]["exe"].lower(), expected.lower())
-                self.assertEqual(runs[0]["sha256"], sha256(data))
                 with open(inside, "rb") as f, open(LOADER, "rb") as original:
                     self.assertEqual(f.read(), original.read(), "the loader itself is left as it was")
-                self.assertFalse(os.path.exists(os.path.join(folder, installer)))
                 os.remove(inside)
 
     # --- the installer launch -----------------------------------------------
@@ -408,9 +395,9 @@ class Launch(EndToEndCase):
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted),
                          ["run", "downloaded", "downloaded", "finished:5", "finished:0"])
-        heads = [e for e in self.scripted.entries() if is_installer(e) and e.method == "HEAD"]
+        heads = self.installer_requests(self.scripted, "HEAD")
         self.assertEqual(len(heads), 2)
-        self.assertEqual(len(read_record(self.record)), 1)
+        self.assert_installed(data)
 
     def test_installer_removed_every_time_is_given_up(self):
         # Something removes every fresh installer: after three more downloads
@@ -460,7 +447,7 @@ class Launch(EndToEndCase):
                 record = self.record + "." + case
                 remove(record)
                 self.assertEqual(self.run_loader(scripted=True, KOVRA_STANDIN_RECORD=H.windows_path(record)), 1)
-                gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+                gets = self.installer_requests(self.scripted, "GET")
                 self.assertEqual([e.header("Range") for e in gets], ranges)
                 self.assertEqual(sum(e.sent for e in gets), len(data), [(e.header("Range"), e.sent) for e in gets])
                 self.assertEqual([run["sha256"] for run in read_record(record)], [sha256(data)])
@@ -489,7 +476,7 @@ class RealProxy(EndToEndCase):
         self.assertEqual([(status, method) for status, method, url, _, _ in rows if STATS in url], [(200, "GET")] * 3)
         self.assertEqual([(status, method) for status, method, url, _, _ in rows if STATS not in url],
                          [(200, "HEAD"), (206, "GET")])
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assert_installed(data)
 
     def test_cut_transfer_continues_through_squid(self):
         # The server cuts the body; squid passes the cut on, and the next
@@ -498,10 +485,10 @@ class RealProxy(EndToEndCase):
         self.serve(data, where="scripted")
         H.script(INSTALLER, steps=[{"method": "GET", "cut": 1000000}])
         self.assertEqual(self.run_loader(through="squid"), 1)
-        gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+        gets = self.installer_requests(self.scripted, "GET")
         self.assertEqual([(e.header("Range"), e.sent) for e in gets],
                          [("bytes=0-", 1000000), ("bytes=1000000-", len(data) - 1000000)])
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assert_installed(data)
 
     def test_version_changed_between_attempts_through_squid(self):
         # A part of the old version is never finished with the new one's bytes.
@@ -512,9 +499,9 @@ class RealProxy(EndToEndCase):
         H.script(INSTALLER, steps=[{"method": "HEAD", "file": "old.exe"},
                                    {"method": "GET", "file": "old.exe", "cut": 1000000}], default={"file": "new.exe"})
         self.assertEqual(self.run_loader(through="squid"), 1)
-        gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+        gets = self.installer_requests(self.scripted, "GET")
         self.assertEqual([(e.header("Range"), e.sent) for e in gets], [("bytes=0-", 1000000), ("bytes=0-", len(new))])
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(new)])
+        self.assert_installed(new)
 
     def test_get_redirected_to_an_https_cdn_installs(self):
         # The HEAD is answered here; the GET is sent to a CDN over https,
@@ -526,10 +513,10 @@ class RealProxy(EndToEndCase):
         self.assertEqual(self.run_loader(through="squid"), 1)
         tunnel = "%s:%s" % (proxies.CDN_HOST, H.values["KOVRA_TLS_PORT"])
         self.assertEqual([(status, url) for status, _, url, _, _ in self.squid_requests("CONNECT")], [(200, tunnel)])
-        cdn = [e for e in self.nginx.entries() if is_installer(e)]
+        cdn = self.installer_requests(self.nginx)
         self.assertEqual([(e.method, e.status, e.header("Range"), e.sent) for e in cdn],
                          [("GET", 206, "bytes=0-", len(data))])
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assert_installed(data)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:0"])
 
     def test_untrusted_certificate_is_refused_and_the_job_retries(self):
@@ -543,7 +530,7 @@ class RealProxy(EndToEndCase):
                    "three CONNECTs")
         self.assertIsNone(loader.poll(), "the job goes on retrying")
         self.assertGreaterEqual(len([r for r in self.squid_requests("CONNECT") if r[2] == tunnel]), 3)
-        self.assertEqual([e for e in self.nginx.entries() if is_installer(e)], [], "no request over the refused TLS")
+        self.assertEqual(self.installer_requests(self.nginx), [], "no request over the refused TLS")
         self.assertFalse(os.path.exists(self.final_path()))
         self.assertFalse(os.path.exists(self.final_path() + ".dul!") and os.path.getsize(self.final_path() + ".dul!"))
         self.assertEqual(read_record(self.record), [])
@@ -578,7 +565,7 @@ class ProxyPassword(EndToEndCase):
         loader = self.start_loader(through=through)
         titles = [self.answer_proxy_prompt(self.USER, password) for password in passwords]
         self.assertEqual(loader.wait(timeout=120), 1)
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assert_installed(data)
         return titles[-1]
 
     def stats_rows(self):
@@ -702,7 +689,7 @@ class Window(EndToEndCase):
         H.open_gate("looked 1")
         self.assertEqual(loader.wait(timeout=120), 1)
         self.assertEqual(self.stats_kinds(self.scripted), ["run", "downloaded", "finished:7"])
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)])
+        self.assert_installed(data)
 
     def test_window_is_shown_while_the_run_event_waits(self):
         # A statistics host that takes every request and never answers. The
@@ -806,7 +793,7 @@ class Progress(EndToEndCase):
         seen = self.watch(hwnd, until=shown)
         self.kill_loaders()
         loader.wait(timeout=30)
-        gets = [e for e in self.scripted.entries() if is_installer(e) and e.method == "GET"]
+        gets = self.installer_requests(self.scripted, "GET")
         self.assertEqual(gets[0].header("Range"), "bytes=%d-" % have)
         return seen
 
@@ -852,7 +839,7 @@ class Progress(EndToEndCase):
                 looks = [text for text, _, stripes in seen if stripes]
                 self.assertTrue(looks, seen)
                 self.assertEqual(set(looks), {TITLE + " - 100%"}, seen)
-        self.assertEqual([run["sha256"] for run in read_record(self.record)], [sha256(data)] * 2)
+        self.assert_installed(data, runs=2)
 
     def test_bar_and_text_agree_again_after_an_attempt_without_a_total(self):
         # 40 % of 1,100,000 bytes; then an attempt whose HEAD has no length

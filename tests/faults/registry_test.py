@@ -16,7 +16,6 @@ Windows answers 2: there every program that opens the key so crashes, and
 the link state is left out, which the test says.
 """
 
-import os
 import re
 import subprocess
 import unittest

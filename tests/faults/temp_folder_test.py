@@ -11,10 +11,9 @@ was written and the installer that runs is exactly the server's file.
 
 import os
 import subprocess
-import time
 import unittest
 
-from kovra_harness import INSTALLER, FaultCase, harness, installer_bytes, read_record, wait_until
+from kovra_harness import FaultCase, harness, installer_bytes, read_record, wait_until
 
 H = harness()
 

@@ -306,29 +306,22 @@ class NewVersionOnServer(FaultCase):
         self.assert_installed(new)
         return self.installer_requests(self.scripted, "GET")
 
-    def test_replaced_between_two_attempts(self):
-        for new_size in (6000000, 2000000, 4000000):
-            with self.subTest(new_size=new_size):
-                self.setUp()
-                old, new = self.versions(new_size)
-                gets = self.run_versions([{"method": "HEAD", "file": self.OLD},
-                                          {"method": "GET", "file": self.OLD, "cut": self.CUT}], new)
-                # The part of the old version is not continued: it starts over.
-                self.assertEqual([range_start(g) for g in gets], [0, 0])
-                self.assertEqual(gets[1].sent, len(new))
-
-    def test_replaced_between_the_head_and_the_get(self):
-        """The GET names the version it continues (If-Range); a server that
-        has another one by then sends that one whole."""
-        for new_size in (6000000, 2000000, 4000000):
-            with self.subTest(new_size=new_size):
-                self.setUp()
-                old, new = self.versions(new_size)
-                gets = self.run_versions([{"method": "HEAD", "file": self.OLD},
-                                          {"method": "GET", "file": self.OLD, "cut": self.CUT},
-                                          {"method": "HEAD", "file": self.OLD}], new)
-                self.assertEqual([(range_start(g), g.status) for g in gets], [(0, 206), (self.CUT, 200)])
-                self.assertEqual(gets[1].sent, len(new))
+    def test_replaced_between_two_attempts_or_between_the_head_and_the_get(self):
+        """Between two attempts the part of the old version is not continued:
+        the next attempt starts over. Between the HEAD and the GET, the GET
+        names the version it continues (If-Range), and a server that has
+        another one by then sends that one whole."""
+        old_part = [{"method": "HEAD", "file": self.OLD}, {"method": "GET", "file": self.OLD, "cut": self.CUT}]
+        for between, steps, second_get in (("attempts", old_part, (0, 206)),
+                                           ("HEAD and GET", old_part + [{"method": "HEAD", "file": self.OLD}],
+                                            (self.CUT, 200))):
+            for new_size in (6000000, 2000000, 4000000):
+                with self.subTest(between=between, new_size=new_size):
+                    self.setUp()
+                    old, new = self.versions(new_size)
+                    gets = self.run_versions(steps, new)
+                    self.assertEqual([(range_start(g), g.status) for g in gets], [(0, 206), second_get])
+                    self.assertEqual(gets[1].sent, len(new))
 
     def test_server_ignoring_if_range_sends_a_part_of_the_new_version(self):
         """A 206 for the new version's rest is refused, whether the answer

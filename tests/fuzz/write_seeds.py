@@ -12,7 +12,6 @@ Read a seed back:  iconv -f UTF-16LE -t UTF-8 tests/fuzz/corpus/url/<name>
 """
 
 import os
-import struct
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))

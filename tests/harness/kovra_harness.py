@@ -533,6 +533,21 @@ class LoaderCase(unittest.TestCase):
     def temp_windows(self, name="KovraLoader.exe"):
         return "%s\\%s" % (self.h.values["KOVRA_TEMP_DIR_WIN"], name)
 
+    def assert_installed(self, data, runs=1, name="KovraLoader.exe"):
+        """The installer, saved under that name, ran (runs times), was exactly
+        the server's file and is gone; what the runs recorded."""
+        record = read_record(self.record)
+        self.assertEqual(len(record), runs, "installer starts: %r" % record)
+        for run in record:
+            self.assertEqual(run["sha256"], sha256(data), "the installer that ran is not the server's file")
+        left = [n for n in os.listdir(self.h.temp_dir) if n.endswith(".dul!")]
+        self.assertEqual(left, [], "a .dul! file is left after success")
+        self.assertFalse(os.path.exists(self.final_path(name)), "the installer is deleted after it ran")
+        return record
+
+    def installer_requests(self, log, method=None):
+        return [e for e in log.entries() if is_installer(e) and (method is None or e.method == method)]
+
 
 # --- what the fault tests add ----------------------------------------------------
 def soak():
@@ -592,23 +607,10 @@ class FaultCase(LoaderCase):
                         "%s: its %d bytes differ from the server's at %d" % (what, len(have), first_difference(have, data)))
         return len(have)
 
-    def assert_installed(self, data, runs=1):
-        """The installer ran (runs times) and was exactly the server's file."""
-        record = read_record(self.record)
-        self.assertEqual(len(record), runs, "installer starts: %r" % record)
-        for run in record:
-            self.assertEqual(run["sha256"], sha256(data), "the installer that ran is not the server's file")
-        left = [n for n in os.listdir(self.h.temp_dir) if n.endswith(".dul!")]
-        self.assertEqual(left, [], "a .dul! file is left after success")
-        self.assertFalse(os.path.exists(self.final_path()), "the installer is deleted after it ran")
-
     def assert_running(self, loader, what):
         self.assertIsNone(loader.poll(), "the loader ended (code %r) %s" % (loader.poll(), what))
 
     # --- server logs ------------------------------------------------------------
-    def installer_requests(self, log, method=None):
-        return [e for e in log.entries() if is_installer(e) and (method is None or e.method == method)]
-
     def pending(self, match):
         return [line for line in self.h.scripted_state()["pending"] if match in line]
 

@@ -7,8 +7,8 @@ for any host through the proxy route as well as be reached directly.
 
 How a response is made, first match wins:
   1. a script registered for the path (POST /__control/script): a queue of
-     steps taken one per request, then a default (a step may name the
-     "method" and a "match" text that the request target must contain);
+     steps taken one per request, then a default (a step may name its
+     "method");
   2. options written into the path: /x/<options>/<file>, options separated by
      ';', each "name" or "name=value" (values percent-decoded);
   3. a plain static answer for the file under --root, honouring Range; the
@@ -16,7 +16,6 @@ How a response is made, first match wins:
 
 Options:
   status=N      answer with this status (no body unless body= is given)
-  reason=TEXT   reason phrase
   location=URL  Location header
   redirect=N    302 to the same path with redirect=N-1 (a chain of N redirects)
   ctype=TYPE    Content-Type (default application/octet-stream)
@@ -43,15 +42,12 @@ Options:
                 /__control/state
   stall=N       after N body bytes stop sending and hold the connection
   silent        accept the request and never answer (hold the connection)
-  drop          close the connection at once without answering
-  abort         reset the connection (TCP RST) at once without answering
   keepopen      after the whole body, hold the connection open without
                 closing it (with a Content-Length above the body, the client
                 waits for bytes that never come)
   hold=SECONDS  how long stall/silent/keepopen hold the connection (default 60)
   file=NAME     serve this file of --root instead of the one the path names
-  delay=SECONDS wait before answering
-  until=NAME    delay= and rate= last only until the test opens the gate NAME
+  until=NAME    rate= lasts only until the test opens the gate NAME
                 (POST /__control/open with the name): a test slows an answer
                 down only as long as it needs
   rate=BYTES    limit the body to this many bytes a second
@@ -134,13 +130,13 @@ def parse_options(text):
     return opts
 
 
-def take_script_step(path, method, target):
+def take_script_step(path, method):
     with SCRIPTS_LOCK:
         script = SCRIPTS.get(path)
         if script is None:
             return None
         for i, step in enumerate(script["steps"]):
-            if step.get("method") in (None, method) and step.get("match", "") in target:
+            if step.get("method") in (None, method):
                 script["steps"].pop(i)
                 merged = dict(script.get("default", {}))
                 merged.update(step)
@@ -222,7 +218,7 @@ class Handler(socketserver.BaseRequestHandler):
         with STATE_LOCK:
             PENDING[id(self)] = request_line
         try:
-            status, sent, keep = self.respond(method, path, target, header_map)
+            status, sent, keep = self.respond(method, path, header_map)
             self.answer = (status, sent)
         finally:
             write_log(request_line, headers, *self.answer)
@@ -292,8 +288,8 @@ class Handler(socketserver.BaseRequestHandler):
                 return
 
     # --- answers -----------------------------------------------------------
-    def respond(self, method, path, target, header_map):
-        opts = take_script_step(path, method, target)
+    def respond(self, method, path, header_map):
+        opts = take_script_step(path, method)
         file_part = path
         if opts is None:
             opts = {}
@@ -303,19 +299,8 @@ class Handler(socketserver.BaseRequestHandler):
                 opts = parse_options(encoded)
                 file_part = "/" + file_rest
 
-        if opts.get("delay"):
-            self.wait_gate(opts.get("until"), float(opts["delay"]))
         if opts.get("silent"):
             self.hold(opts)
-            return 0, 0, False
-        if opts.get("abort"):
-            self.reset_connection()
-            return 0, 0, False
-        if opts.get("drop"):
-            try:
-                self.request.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
             return 0, 0, False
 
         body = None
@@ -401,8 +386,8 @@ class Handler(socketserver.BaseRequestHandler):
             extra.append(("Content-Range", opts["crange"]))
 
         payload = body[start:end] if body is not None else b""
-        reason = opts.get("reason") or {200: "OK", 206: "Partial Content", 301: "Moved Permanently",
-                                        302: "Found", 404: "Not Found", 416: "Range Not Satisfiable"}.get(status, "Status")
+        reason = {200: "OK", 206: "Partial Content", 301: "Moved Permanently", 302: "Found", 404: "Not Found",
+                  416: "Range Not Satisfiable"}.get(status, "Status")
         lines = ["HTTP/1.1 %d %s" % (status, reason),
                  "Date: %s" % email.utils.formatdate(usegmt=True),
                  "Server: kovra-scripted"]

@@ -13,7 +13,7 @@ import unittest
 
 import test_signing as signing
 from kovra_harness import (LoaderCase, harness, installer_bytes, is_installer, is_stats, poll, read_record, remove,
-                           sha256, stats_type)
+                           stats_type)
 
 H = harness()
 PINNED = H.program("KovraLoaderPinned.exe")
@@ -44,12 +44,9 @@ class TrustedLaunchTest(LoaderCase):
         self.serve(data)
         self.assertEqual(self.run_loader(PINNED, exit_code=5), 1)
         self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded", "finished:5"])
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1, "the installer runs once")
-        self.assertEqual(runs[0]["sha256"], sha256(data))
-        self.assertTrue(runs[0]["cmdline"].endswith("--no-gui --only-kovra-icon"), runs[0]["cmdline"])
-        self.assertEqual(runs[0]["show"], "0")
-        self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")), "deleted after it ran")
+        run = self.assert_installed(data, name="KovraLoaderPinned.exe")[0]
+        self.assertTrue(run["cmdline"].endswith("--no-gui --only-kovra-icon"), run["cmdline"])
+        self.assertEqual(run["show"], "0")
 
     def test_installers_that_fail_the_check_are_deleted_unrun(self):
         unsigned = installer_bytes(300000)
@@ -103,14 +100,12 @@ class TrustedLaunchTest(LoaderCase):
         with open(out_path) as f:
             counts = dict(line.strip().split("=", 1) for line in f if "=" in line)
 
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1, "the installer ran once")
-        self.assertEqual(runs[0]["sha256"], sha256(data), "what ran is what was checked")
+        # What ran is what was checked.
+        self.assert_installed(data, name="KovraLoaderPinned.exe")
         self.assertEqual(counts.get("swapped"), "0", counts)
         self.assertGreater(int(counts.get("write_refused", 0)), 0, counts)
         self.assertGreater(int(counts.get("rename_refused", 0)), 0, counts)
         self.assertEqual(self.events()[-1], "finished:7")
-        self.assertFalse(os.path.exists(self.final_path("KovraLoaderPinned.exe")))
 
     # --- DLL planting -----------------------------------------------------------
     def test_dlls_planted_beside_the_loader_are_not_loaded(self):
@@ -148,9 +143,7 @@ class TrustedLaunchTest(LoaderCase):
         self.assertEqual(loaded, "", "planted DLLs loaded")
         self.assertEqual(code, 1)
         self.assertEqual(self.events(), ["run", "HEAD", "GET", "downloaded", "finished:3"])
-        runs = read_record(self.record)
-        self.assertEqual(len(runs), 1)
-        self.assertEqual(runs[0]["sha256"], sha256(data))
+        self.assert_installed(data)
 
 
 if __name__ == "__main__":

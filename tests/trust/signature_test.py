@@ -4,7 +4,6 @@ the loader's own code under Wine) against files signed here with the
 committed test keys: exact codes for each kind of file and pin."""
 
 import os
-import subprocess
 import unittest
 
 import test_signing as signing
