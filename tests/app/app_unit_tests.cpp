@@ -46,6 +46,17 @@ AttemptRun PlanAllFailing(int downloadResult)
     return RunAttempts([=](uint32_t) { return downloadResult; });
 }
 
+// A run's result, its attempts and the pauses between them; what names the run.
+void CheckRun(const char* what, const AttemptRun& run, int result, uint32_t attempts, uint32_t pauses,
+              uint64_t pausedMs)
+{
+    INFO(what);
+    CHECK(run.result == result);
+    CHECK(run.attempts == attempts);
+    CHECK(run.pauses == pauses);
+    CHECK(run.pausedMs == pausedMs);
+}
+
 } // namespace
 
 TEST_SUITE("paths")
@@ -238,29 +249,15 @@ TEST_SUITE("retry")
 
     TEST_CASE("the budget: the last attempt of a run that always fails")
     {
-        const AttemptRun noNetwork = PlanAllFailing(HeadNotSent);
-        CHECK(noNetwork.result == HeadNotSent);
-        CHECK(noNetwork.attempts == 7202);
-        CHECK(noNetwork.pauses == 7201);
-        CHECK(noNetwork.pausedMs == 7201000);
-
-        const AttemptRun badStatus = PlanAllFailing(UnexpectedStatus);
-        CHECK(badStatus.result == UnexpectedStatus);
-        CHECK(badStatus.attempts == 119);
-        CHECK(badStatus.pauses == 118);
-        CHECK(badStatus.pausedMs == 7231000);
+        CheckRun("no network", PlanAllFailing(HeadNotSent), HeadNotSent, 7202, 7201, 7201000);
+        CheckRun("a bad status", PlanAllFailing(UnexpectedStatus), UnexpectedStatus, 119, 118, 7231000);
     }
 
     TEST_CASE("the loop ends at the first success, or at once when asked to stop")
     {
-        const AttemptRun third = RunAttempts([](uint32_t n) { return n < 3 ? Failed : Ok; });
-        CHECK(third.result == Ok);
-        CHECK(third.attempts == 3);
-        CHECK(third.pausedMs == 3000);
+        CheckRun("the third succeeds", RunAttempts([](uint32_t n) { return n < 3 ? Failed : Ok; }), Ok, 3, 2, 3000);
         const AttemptRun page = RunAttempts([](uint32_t n) { return n < 2 ? HeadNotSent : kAttemptsStopped; });
-        CHECK(page.result == kAttemptsStopped);
-        CHECK(page.attempts == 2);
-        CHECK(page.pauses == 1);
+        CheckRun("stopped after the first", page, kAttemptsStopped, 2, 1, 1000);
     }
 
     TEST_CASE("the budget is exceeded only past two hours")
@@ -296,9 +293,7 @@ TEST_SUITE("budget")
             return downloader.Download(url.c_str(), target.c_str(), nullptr, nullptr);
         });
         harness::ResetScripts();
-        CHECK(run.result == Failed);
-        CHECK(run.attempts == 119);
-        CHECK(run.pausedMs == 7231000);
+        CheckRun("cut, then refused", run, Failed, 119, 118, 7231000);
         CHECK(harness::ReadWholeFile(target + L".dul!") == bytes.substr(0, 30000));
         CHECK(::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES);
         ::SetFileAttributesW((target + L".dul!").c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -188,7 +188,6 @@ WideString FreshFolder(const WideString& name)
 WideString NginxFile(const WideString& name) { return harness::DownloadRoot() + name; }
 WideString ScriptedFile(const WideString& name) { return harness::ScriptedRoot() + name; }
 WideString NginxUrl(const WideString& name) { return WideString(L"http://") + KOVRA_DOWNLOAD_HOST + L"/" + name; }
-WideString ScriptedUrl(const WideString& pathAndQuery) { return harness::ScriptedBase() + pathAndQuery; }
 
 long long PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
                         int minute, int second)
@@ -268,6 +267,13 @@ void CheckFinal(const WideString& final, const std::string& bytes, long long sta
     CHECK_FALSE(IsHidden(final));
     CHECK(GetFileModificationTime(final.c_str()) == stamp);
     CHECK_FALSE(Exists(final + L".dul!"));
+}
+
+void CheckRangedGet(const harness::LogEntry& get, long long from, const std::string& ifRange, int status)
+{
+    CHECK(get.Header("Range") == "bytes=" + std::to_string(from) + "-");
+    CHECK(get.Header("If-Range") == ifRange);
+    CHECK(get.status == status);
 }
 
 void ListFiles(const WideString& folder, std::vector<WideString>& files)

@@ -70,7 +70,7 @@ WideString FreshFolder(const WideString& name);
 WideString NginxFile(const WideString& name);
 WideString ScriptedFile(const WideString& name);
 WideString NginxUrl(const WideString& name);
-WideString ScriptedUrl(const WideString& pathAndQuery);
+using harness::ScriptedUrl; // a path and query on the scripted server, reached directly
 
 // Writes a server file and sets its modification time (UTC), returning its StampFor.
 long long PutServerFile(const WideString& path, const std::string& bytes, int year, int month, int day, int hour,
@@ -101,6 +101,10 @@ std::vector<harness::LogEntry> RequestsMade(const harness::ServerLog& log, const
 
 // A download's final file: these bytes, visible, stamped, the temporary gone.
 void CheckFinal(const WideString& final, const std::string& bytes, long long stamp);
+
+// A GET for the rest of a file from byte `from`, If-Range naming the version
+// on disk (its HTTP date), and the status the server answered it with.
+void CheckRangedGet(const harness::LogEntry& get, long long from, const std::string& ifRange, int status);
 
 // Every file under a folder (no trailing backslash), recursively.
 void ListFiles(const WideString& folder, std::vector<WideString>& files);

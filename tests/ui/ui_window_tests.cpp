@@ -37,23 +37,6 @@ void ShowInstallingLook(JobDisplay& display)
     display.ShowInstallingLook(100);
 }
 
-// A dialog created, shown and faded in.
-struct ShownDialog {
-    explicit ShownDialog(const CaptionFonts& fonts = DefaultCaptionFonts()) : dialog(fonts)
-    {
-        REQUIRE(dialog.Create());
-        REQUIRE(dialog.FadedIn());
-    }
-    SkinFrame Frame()
-    {
-        SkinFrame frame;
-        REQUIRE(dialog.BuildFrame(frame));
-        return frame;
-    }
-    RECT Rect(HWND child) const { return ChildRect(dialog.Window(), child); }
-    ScriptedLoaderDialog dialog;
-};
-
 struct Ink {
     int minX = INT_MAX, maxX = -1, minY = INT_MAX, maxY = -1;
     int count = 0;
@@ -64,12 +47,13 @@ struct Ink {
     int Width() const { return maxX - minX + 1; }
 };
 
-// Everything that is not panel between the buttons and the bar.
-Ink CaptionInk(const SkinFrame& frame, int barTop)
+// Everything that is not panel between the buttons and the bar (its top at
+// 96 DPI), in a frame drawn at scale times that size.
+Ink CaptionInk(const SkinFrame& frame, int barTop, int scale = 1)
 {
     Ink ink;
-    for (int y = 35; y < barTop - 2; ++y) {
-        for (int x = 7; x <= 505; ++x) {
+    for (int y = 35 * scale; y < (barTop - 2) * scale; ++y) {
+        for (int x = 7 * scale; x < 506 * scale; ++x) {
             const std::uint32_t rgb = Rgb(frame.Pixel(x, y));
             if (rgb == kPanel)
                 continue;
@@ -95,6 +79,48 @@ std::vector<std::uint32_t> BarRow(const SkinFrame& frame, const RECT& bar, int y
         row.push_back(Rgb(frame.Pixel(x, y)));
     return row;
 }
+
+// How many x in [from, to) pass the test.
+template <typename Test>
+int Count(int from, int to, Test passes)
+{
+    int count = 0;
+    for (int x = from; x < to; ++x)
+        count += passes(x);
+    return count;
+}
+
+// The fill's blue, at any green of its gradient.
+bool IsFillBlue(std::uint32_t rgb) { return Red(rgb) == 0 && Blue(rgb) == 0xFF; }
+
+// A rectangle's four sides, each its own check; what names it in a failure.
+void CheckRect(const char* what, const RECT& rect, const RECT& expected)
+{
+    INFO(what);
+    CHECK(rect.left == expected.left);
+    CHECK(rect.top == expected.top);
+    CHECK(rect.right == expected.right);
+    CHECK(rect.bottom == expected.bottom);
+}
+
+// A dialog created, shown and faded in.
+struct ShownDialog : ScriptedLoaderDialog {
+    explicit ShownDialog(const CaptionFonts& fonts = DefaultCaptionFonts()) : ScriptedLoaderDialog(fonts)
+    {
+        REQUIRE(Create());
+        REQUIRE(FadedIn());
+    }
+    SkinFrame Frame()
+    {
+        SkinFrame frame;
+        REQUIRE(BuildFrame(frame));
+        return frame;
+    }
+    RECT Rect(HWND child) const { return ChildRect(Window(), child); }
+    int BarTop() const { return Rect(bar.Window()).top; }
+    // The caption's ink in a frame built now.
+    Ink Caption() { return CaptionInk(Frame(), BarTop()); }
+};
 
 // A generic family that exists. (Wine looks for "Microsoft Sans Serif" or
 // "Tahoma", which the harness's prefix does not have.)
@@ -181,8 +207,8 @@ TEST_SUITE("frame") {
 
 TEST_CASE("panel opaque in its three colours, shadow translucent black around it")
 {
-    ShownDialog shown;
-    SkinFrame frame = shown.Frame();
+    ShownDialog dialog;
+    SkinFrame frame = dialog.Frame();
     REQUIRE(frame.Width() == 513);
     REQUIRE(frame.Height() == 264);
 
@@ -221,16 +247,14 @@ TEST_CASE("panel opaque in its three colours, shadow translucent black around it
 
 TEST_CASE("both captions are centred on x = 256 and the line at one third, in #666666")
 {
-    ShownDialog shown;
-    const int barTop = shown.Rect(shown.dialog.bar.Window()).top;
+    ShownDialog dialog;
     int widths[2] = {0, 0};
     // Downloading first, then installing as the job hands it over.
     for (int i = 0; i < 2; ++i) {
         CAPTURE(i);
         if (i == 1)
-            REQUIRE(shown.dialog.job.Do(ShowInstallingLook));
-        SkinFrame frame = shown.Frame();
-        Ink ink = CaptionInk(frame, barTop);
+            REQUIRE(dialog.job.Do(ShowInstallingLook));
+        Ink ink = dialog.Caption();
         REQUIRE(ink.count > 100);
         CHECK(ink.CentreX() > 254.5);
         CHECK(ink.CentreX() < 257.5);
@@ -249,9 +273,9 @@ TEST_CASE("the generic family stands in for a missing Arial; with neither the ca
     SkinFrame generic, bare;
     RECT bar = {};
     {
-        ShownDialog shown(CaptionFonts{L"Kovra No Such Family", &InstalledGenericFamily});
-        bar = shown.Rect(shown.dialog.bar.Window());
-        generic = shown.Frame();
+        ShownDialog dialog(CaptionFonts{L"Kovra No Such Family", &InstalledGenericFamily});
+        bar = dialog.Rect(dialog.bar.Window());
+        generic = dialog.Frame();
     }
     Ink ink = CaptionInk(generic, bar.top);
     CHECK(ink.count > 100);
@@ -259,8 +283,8 @@ TEST_CASE("the generic family stands in for a missing Arial; with neither the ca
     CHECK(ink.CentreX() < 257.5);
 
     {
-        ShownDialog shown(CaptionFonts{L"Kovra No Such Family", &NoGenericFamily});
-        bare = shown.Frame();
+        ShownDialog dialog(CaptionFonts{L"Kovra No Such Family", &NoGenericFamily});
+        bare = dialog.Frame();
     }
     CHECK(CaptionInk(bare, bar.top).count == 0);
     // The rest of the picture is all there.
@@ -271,37 +295,25 @@ TEST_CASE("the generic family stands in for a missing Arial; with neither the ca
 
 TEST_CASE("the bar's fill is empty, half and full at 0, 50 and 100, blue from light to dark")
 {
-    ShownDialog shown;
-    HWND barWindow = shown.dialog.bar.Window();
-    const RECT bar = shown.Rect(barWindow);
+    ShownDialog dialog;
+    HWND barWindow = dialog.bar.Window();
+    const RECT bar = dialog.Rect(barWindow);
     REQUIRE(bar.right - bar.left == 453);
     const int middle = bar.top + 4;
 
     ::SendMessageW(barWindow, PBM_SETPOS, 0, 0);
-    std::vector<std::uint32_t> row = BarRow(shown.Frame(), bar, middle);
-    int grey = 0;
-    for (std::uint32_t pixel : row)
-        grey += pixel == 0xCCCCCC;
-    CHECK(grey == 453);
+    std::vector<std::uint32_t> row = BarRow(dialog.Frame(), bar, middle);
+    CHECK(Count(0, 453, [&](int x) { return row[x] == 0xCCCCCC; }) == 453);
 
     ::SendMessageW(barWindow, PBM_SETPOS, 50, 0);
-    SkinFrame half = shown.Frame();
-    row = BarRow(half, bar, middle);
-    int blueLeft = 0, greyRight = 0;
-    for (int x = 0; x < 226; ++x)
-        blueLeft += Red(row[x]) == 0 && Blue(row[x]) == 0xFF;
-    for (int x = 227; x < 453; ++x)
-        greyRight += row[x] == 0xCCCCCC;
-    CHECK(blueLeft == 226);
-    CHECK(greyRight == 226);
+    row = BarRow(dialog.Frame(), bar, middle);
+    CHECK(Count(0, 226, [&](int x) { return IsFillBlue(row[x]); }) == 226);
+    CHECK(Count(227, 453, [&](int x) { return row[x] == 0xCCCCCC; }) == 226);
 
     ::SendMessageW(barWindow, PBM_SETPOS, 100, 0);
-    SkinFrame full = shown.Frame();
+    SkinFrame full = dialog.Frame();
     row = BarRow(full, bar, middle);
-    int blue = 0;
-    for (std::uint32_t pixel : row)
-        blue += Red(pixel) == 0 && Blue(pixel) == 0xFF;
-    CHECK(blue == 453);
+    CHECK(Count(0, 453, [&](int x) { return IsFillBlue(row[x]); }) == 453);
 
     // Vertical gradient #00A8FF at the top to #0070FF at the bottom.
     const std::uint32_t top = Rgb(full.Pixel(bar.left + 100, bar.top));
@@ -330,10 +342,10 @@ TEST_CASE("the bar's fill is empty, half and full at 0, 50 and 100, blue from li
 
 TEST_CASE("stripes move 2 pixels a tick and wrap after the bar's width")
 {
-    ShownDialog shown;
-    SkinProgressBar& bar = shown.dialog.bar;
+    ShownDialog dialog;
+    SkinProgressBar& bar = dialog.bar;
     HWND barWindow = bar.Window();
-    const RECT rect = shown.Rect(barWindow);
+    const RECT rect = dialog.Rect(barWindow);
     const int middle = rect.top + 4;
 
     bar.SwitchToStripes();
@@ -345,29 +357,18 @@ TEST_CASE("stripes move 2 pixels a tick and wrap after the bar's width")
     CHECK(::KillTimer(barWindow, SkinProgressBar::kStripeTimer));
     REQUIRE(bar.Offset() == 0);
 
-    SkinFrame start = shown.Frame();
+    SkinFrame start = dialog.Frame();
     std::vector<std::uint32_t> first = BarRow(start, rect, middle);
-    int band = 0, light = 0;
-    for (std::uint32_t pixel : first) {
-        band += pixel == 0xCCCCCC;
-        light += pixel == 0xDCDCDC;
-    }
-    CHECK(band > 100); // stripes, not the fill
-    CHECK(light > 100);
+    CHECK(Count(0, 453, [&](int x) { return first[x] == 0xCCCCCC; }) > 100); // stripes, not the fill
+    CHECK(Count(0, 453, [&](int x) { return first[x] == 0xDCDCDC; }) > 100);
     // The stripe lean: one row up, the pattern is one pixel further right.
     std::vector<std::uint32_t> above = BarRow(start, rect, middle - 1);
-    int leaning = 0;
-    for (int x = 1; x < 453; ++x)
-        leaning += above[x] == first[x - 1];
-    CHECK(leaning == 452);
+    CHECK(Count(1, 453, [&](int x) { return above[x] == first[x - 1]; }) == 452);
 
     ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kStripeTimer, 0);
     CHECK(bar.Offset() == 2);
-    std::vector<std::uint32_t> moved = BarRow(shown.Frame(), rect, middle);
-    int shifted = 0;
-    for (int x = 2; x < 453; ++x)
-        shifted += moved[x] == first[x - 2];
-    CHECK(shifted == 451);
+    std::vector<std::uint32_t> moved = BarRow(dialog.Frame(), rect, middle);
+    CHECK(Count(2, 453, [&](int x) { return moved[x] == first[x - 2]; }) == 451);
     CHECK(moved != first);
 
     int ticks = 1;
@@ -378,7 +379,7 @@ TEST_CASE("stripes move 2 pixels a tick and wrap after the bar's width")
             REQUIRE(bar.Offset() == 2 * ticks);
     }
     CHECK(ticks == 227);
-    CHECK(BarRow(shown.Frame(), rect, middle) == first);
+    CHECK(BarRow(dialog.Frame(), rect, middle) == first);
 }
 
 TEST_CASE("a stripe tile without width neither hangs nor draws")
@@ -423,22 +424,22 @@ TEST_CASE("a stripe tile without width neither hangs nor draws")
 
 TEST_CASE("glyphs in their normal look; a hidden control is absent from the frame")
 {
-    ShownDialog shown;
-    const RECT close = shown.Rect(shown.dialog.close.Window());
-    const RECT minimise = shown.Rect(shown.dialog.minimise.Window());
-    SkinFrame frame = shown.Frame();
+    ShownDialog dialog;
+    const RECT close = dialog.Rect(dialog.close.Window());
+    const RECT minimise = dialog.Rect(dialog.minimise.Window());
+    SkinFrame frame = dialog.Frame();
     CHECK(Rgb(frame.Pixel(close.left + 4, close.top + 4)) == 0x666666);
     CHECK(Rgb(frame.Pixel(close.left + 4, close.top)) == kPanel);
     CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 8)) == 0x666666);
     CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 2)) == kPanel);
 
-    ::ShowWindow(shown.dialog.close.Window(), SW_HIDE);
-    frame = shown.Frame();
+    ::ShowWindow(dialog.close.Window(), SW_HIDE);
+    frame = dialog.Frame();
     CHECK(DifferingPixels(Of(frame), [](int, int) { return 0xFFF7F7F7u; }, close) == 0);
     CHECK(Rgb(frame.Pixel(minimise.left + 4, minimise.top + 8)) == 0x666666);
 
-    ::ShowWindow(shown.dialog.close.Window(), SW_SHOW);
-    frame = shown.Frame();
+    ::ShowWindow(dialog.close.Window(), SW_SHOW);
+    frame = dialog.Frame();
     CHECK(Rgb(frame.Pixel(close.left + 4, close.top + 4)) == 0x666666);
 }
 
@@ -454,33 +455,22 @@ TEST_CASE("the changed area of two frames bounds exactly the pixels that differ"
     RECT patch = {5, 3, 9, 7};
     ::FillRect(after.Dc(), &patch, white.get());
     RECT area = after.ChangedArea(before);
-    CHECK(area.left == 5);
-    CHECK(area.top == 3); // counted from the top although the rows lie bottom-up
-    CHECK(area.right == 9);
-    CHECK(area.bottom == 7);
+    CheckRect("the patch", area, RECT{5, 3, 9, 7}); // its top counted from the top although the rows lie bottom-up
     const RECT reverse = before.ChangedArea(after);
     CHECK(::EqualRect(&reverse, &area));
 
     ::SetPixel(after.Dc(), 39, 19, RGB(1, 2, 3));
-    area = after.ChangedArea(before);
-    CHECK(area.left == 5);
-    CHECK(area.top == 3);
-    CHECK(area.right == 40);
-    CHECK(area.bottom == 20);
+    CheckRect("the patch and the corner", after.ChangedArea(before), RECT{5, 3, 40, 20});
 
     SkinFrame other;
     REQUIRE(other.Create(41, 20));
-    area = after.ChangedArea(other);
-    CHECK(area.left == 0);
-    CHECK(area.top == 0);
-    CHECK(area.right == 40);
-    CHECK(area.bottom == 20);
+    CheckRect("against a frame of another size", after.ChangedArea(other), RECT{0, 0, 40, 20});
 }
 
 TEST_CASE("the stripes are the tiles drawn one by one, at every phase")
 {
-    ShownDialog shown;
-    SkinProgressBar& bar = shown.dialog.bar;
+    ShownDialog dialog;
+    SkinProgressBar& bar = dialog.bar;
     HWND barWindow = bar.Window();
     bar.SwitchToStripes();
     ::SendMessageW(barWindow, WM_TIMER, SkinProgressBar::kSwitchTimer, 0);
@@ -531,10 +521,8 @@ TEST_CASE("the stripes are the tiles drawn one by one, at every phase")
 
 TEST_CASE("the static layers are drawn again after a change is handed over, not every pass")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
-    const int barTop = shown.Rect(dialog.bar.Window()).top;
-    const int downloadingWidth = CaptionInk(shown.Frame(), barTop).Width();
+    ShownDialog dialog;
+    const int downloadingWidth = dialog.Caption().Width();
 
     const int draws = dialog.staticDraws, passes = dialog.passes;
     for (int percent = 10; percent <= 50; percent += 10) {
@@ -547,7 +535,7 @@ TEST_CASE("the static layers are drawn again after a change is handed over, not 
     // Handed over from the job's thread: the hand-over is the announcement,
     // and the next pass shows it.
     REQUIRE(dialog.job.Do(ShowInstallingLook));
-    Ink ink = CaptionInk(shown.Frame(), barTop);
+    Ink ink = dialog.Caption();
     CHECK(dialog.staticDraws > draws);
     CHECK(ink.Width() > downloadingWidth + 10);
     CHECK(ink.CentreX() > 254.5);
@@ -559,15 +547,14 @@ TEST_CASE("the static layers are drawn again after a change is handed over, not 
     dialog.Compose();
     CHECK(dialog.staticDraws == handedOver);
     REQUIRE(dialog.lastPushed.size() == 513u * 264u);
-    SkinFrame frame = shown.Frame();
-    CHECK(CaptionInk(frame, barTop).Width() == ink.Width());
+    SkinFrame frame = dialog.Frame();
+    CHECK(CaptionInk(frame, dialog.BarTop()).Width() == ink.Width());
     CHECK(DifferingPixels(Of(dialog.lastPushed, 513), Of(frame), RECT{0, 0, 513, 264}) == 0);
 }
 
 TEST_CASE("after many passes a pushed frame is the whole picture a fresh window builds")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
+    ShownDialog dialog;
     HWND barWindow = dialog.bar.Window();
     dialog.keepPushed = true;
     ::SendMessageW(barWindow, PBM_SETPOS, 60, 0);
@@ -589,9 +576,7 @@ TEST_CASE("after many passes a pushed frame is the whole picture a fresh window 
     REQUIRE(dialog.pushes == pushes + 1);
     REQUIRE(dialog.lastPushed.size() == 513u * 264u);
 
-    ScriptedLoaderDialog fresh;
-    REQUIRE(fresh.Create());
-    REQUIRE(fresh.FadedIn());
+    ShownDialog fresh;
     REQUIRE(fresh.job.Do(ShowInstallingLook));
     ::ShowWindow(fresh.close.Window(), SW_HIDE);
     HWND freshBar = fresh.bar.Window();
@@ -673,8 +658,8 @@ TEST_CASE("dialogs created at once on two threads each bind their own object")
 
 TEST_CASE("513 x 264, centred on the work area, controls at their rectangles, icons set")
 {
-    ShownDialog shown;
-    HWND window = shown.dialog.Window();
+    ShownDialog dialog;
+    HWND window = dialog.Window();
     RECT rect = {};
     ::GetWindowRect(window, &rect);
     CHECK(rect.right - rect.left == 513);
@@ -691,17 +676,11 @@ TEST_CASE("513 x 264, centred on the work area, controls at their rectangles, ic
     CHECK(rect.left == (work.left + work.right) / 2 - 513 / 2);
     CHECK(rect.top == (work.top + work.bottom) / 2 - 264 / 2);
 
-    const RECT close = shown.Rect(shown.dialog.close.Window());
-    const RECT minimise = shown.Rect(shown.dialog.minimise.Window());
-    const RECT bar = shown.Rect(shown.dialog.bar.Window());
-    CHECK(close.left == 474);
-    CHECK(close.top == 20);
-    CHECK(close.right == 483);
-    CHECK(close.bottom == 29);
-    CHECK(minimise.left == 445);
-    CHECK(minimise.top == 20);
-    CHECK(minimise.right == 454);
-    CHECK(minimise.bottom == 29);
+    const RECT close = dialog.Rect(dialog.close.Window());
+    const RECT minimise = dialog.Rect(dialog.minimise.Window());
+    const RECT bar = dialog.Rect(dialog.bar.Window());
+    CheckRect("close", close, RECT{474, 20, 483, 29});
+    CheckRect("minimise", minimise, RECT{445, 20, 454, 29});
     CHECK(bar.left == 30);
     CHECK(bar.right - bar.left == 453);
     CHECK(bar.bottom - bar.top == 9);
@@ -710,9 +689,9 @@ TEST_CASE("513 x 264, centred on the work area, controls at their rectangles, ic
     REQUIRE(::MapDialogRect(window, &units));
     CHECK(bar.top == units.top);
 
-    CHECK(::SendMessageW(shown.dialog.bar.Window(), PBM_GETRANGE, FALSE, 0) == 100);
-    CHECK(::SendMessageW(shown.dialog.bar.Window(), PBM_GETRANGE, TRUE, 0) == 0);
-    CHECK(::SendMessageW(shown.dialog.bar.Window(), PBM_GETPOS, 0, 0) == 0);
+    CHECK(::SendMessageW(dialog.bar.Window(), PBM_GETRANGE, FALSE, 0) == 100);
+    CHECK(::SendMessageW(dialog.bar.Window(), PBM_GETRANGE, TRUE, 0) == 0);
+    CHECK(::SendMessageW(dialog.bar.Window(), PBM_GETPOS, 0, 0) == 0);
 
     const struct {
         WPARAM kind;
@@ -734,15 +713,14 @@ TEST_CASE("513 x 264, centred on the work area, controls at their rectangles, ic
 
 TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; back at 96 DPI it is as before")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
+    ShownDialog dialog;
     HWND window = dialog.Window();
     HWND controls[3] = {dialog.close.Window(), dialog.minimise.Window(), dialog.bar.Window()};
     RECT at96[3], placeAt96 = {};
     for (int i = 0; i < 3; ++i)
-        at96[i] = shown.Rect(controls[i]);
+        at96[i] = dialog.Rect(controls[i]);
     ::GetWindowRect(window, &placeAt96);
-    const SkinFrame original = shown.Frame();
+    const SkinFrame original = dialog.Frame();
     const int captionWidth96 = CaptionInk(original, at96[2].top).Width();
 
     // Windows asks for the size at the new DPI, then proposes a rectangle.
@@ -754,11 +732,11 @@ TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; b
     ::GetWindowRect(window, &place);
     CHECK(::EqualRect(&place, &proposed));
     for (int i = 0; i < 3; ++i) {
-        const RECT rect = shown.Rect(controls[i]);
+        const RECT rect = dialog.Rect(controls[i]);
         const RECT twice = {2 * at96[i].left, 2 * at96[i].top, 2 * at96[i].right, 2 * at96[i].bottom};
         CHECK(::EqualRect(&rect, &twice));
     }
-    SkinFrame large = shown.Frame();
+    SkinFrame large = dialog.Frame();
     REQUIRE((large.Width() == 1026 && large.Height() == 528));
     // No stretched pixel: below the line the frame is the 2x picture itself.
     SkinImage picture;
@@ -768,25 +746,19 @@ TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; b
     REQUIRE(picture.Draw(expected.Dc(), RECT{0, 0, 1026, 528}));
     ::GdiFlush();
     CHECK(DifferingPixels(Of(large), Of(expected), RECT{0, 354, 1026, 528}) == 0);
-    const RECT close = shown.Rect(controls[0]);
+    const RECT close = dialog.Rect(controls[0]);
     CHECK(Rgb(large.Pixel(close.left + 9, close.top + 9)) == 0x666666);
     CHECK(Rgb(large.Pixel(close.left + 9, close.top + 1)) == kPanel);
     // The caption twice as large, around the middle of the 2x window.
-    int left = 1026, right = 0;
-    for (int y = 2 * 35; y < 2 * (at96[2].top - 2); ++y)
-        for (int x = 14; x < 1012; ++x)
-            if (Rgb(large.Pixel(x, y)) != kPanel) {
-                left = x < left ? x : left;
-                right = x > right ? x : right;
-            }
-    CHECK(left + right > 1026 - 6);
-    CHECK(left + right < 1026 + 6);
-    CHECK(right - left + 1 > captionWidth96 * 18 / 10);
-    CHECK(right - left + 1 < captionWidth96 * 22 / 10);
+    const Ink doubled = CaptionInk(large, at96[2].top, 2);
+    CHECK(doubled.minX + doubled.maxX > 1026 - 6);
+    CHECK(doubled.minX + doubled.maxX < 1026 + 6);
+    CHECK(doubled.Width() > captionWidth96 * 18 / 10);
+    CHECK(doubled.Width() < captionWidth96 * 22 / 10);
 
     // Back at 96 DPI where it was: the same picture as before, pixel for pixel.
     ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&placeAt96));
-    SkinFrame again = shown.Frame();
+    SkinFrame again = dialog.Frame();
     REQUIRE(again.Width() == 513);
     CHECK(DifferingPixels(Of(again), Of(original), RECT{0, 0, 513, 264}) == 0);
 
@@ -801,9 +773,7 @@ TEST_CASE("WM_DPICHANGED lays the window out at the new scale from the 2x set; b
 
 TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do not repeat it")
 {
-    ScriptedLoaderDialog dialog;
-    REQUIRE(dialog.Create());
-    REQUIRE(dialog.FadedIn());
+    ShownDialog dialog;
     REQUIRE(PumpQueued());
     std::vector<int> expected;
     for (int alpha = 10; alpha <= 250; alpha += 10)
@@ -833,8 +803,7 @@ TEST_CASE("the fade pushes alphas 10, 20, ..., 250, 255 once; hide and show do n
 
 TEST_CASE("the close command hides the window for good; the job's progress still reaches it")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
+    ShownDialog dialog;
     HWND window = dialog.Window();
     // What Alt+F4 and the taskbar's Close send.
     ::SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -851,8 +820,7 @@ TEST_CASE("the close command hides the window for good; the job's progress still
 
 TEST_CASE("the private messages, sent by anyone, carry nothing: no alpha, no task, no stripes")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
+    ShownDialog dialog;
     CHECK(::SendMessageW(dialog.Window(), ::RegisterWindowMessageW(L"Kovra.LayeredSkinWindow.FadeStep"), 3, 0) == 255);
     CHECK(dialog.Alpha() == 255);
     // A pointer that is no task: nothing waits, nothing is called.
@@ -894,13 +862,12 @@ TEST_CASE("a window gone during its fade leaves the fade thread nothing to touch
         PumpUntil([] { return false; }, 350);
     }
     ShownDialog after; // still a working process
-    CHECK(after.dialog.Alpha() == 255);
+    CHECK(after.Alpha() == 255);
 }
 
 TEST_CASE("a WM_PAINT during a pass starts no nested pass")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
+    ShownDialog dialog;
     int inner = 0;
     dialog.duringPass = [&] {
         // Without the guard every pass would start the next one: stop early
@@ -925,10 +892,8 @@ TEST_CASE("a WM_PAINT during a pass starts no nested pass")
 
 TEST_CASE("the installing look handed over from the job's thread runs on the window's thread")
 {
-    ShownDialog shown;
-    ScriptedLoaderDialog& dialog = shown.dialog;
-    const int barTop = shown.Rect(dialog.bar.Window()).top;
-    const int downloadingWidth = CaptionInk(shown.Frame(), barTop).Width();
+    ShownDialog dialog;
+    const int downloadingWidth = dialog.Caption().Width();
 
     // Which hand-over rings reach the window, and what reaches the bar while
     // one is handled.
@@ -971,8 +936,7 @@ TEST_CASE("the installing look handed over from the job's thread runs on the win
     const int pushesAnimated = dialog.pushes;
     CHECK(PumpUntil([&] { return dialog.pushes > pushesAnimated; }, 5000)); // each tick composes the window
 
-    SkinFrame frame = shown.Frame();
-    Ink ink = CaptionInk(frame, barTop);
+    Ink ink = dialog.Caption();
     CHECK(ink.Width() > downloadingWidth + 10);
     CHECK(ink.CentreX() > 254.5);
     CHECK(ink.CentreX() < 257.5);
@@ -1023,22 +987,22 @@ TEST_CASE("hooked window procedures chain in order and let go without cutting th
 
 TEST_CASE("a dialog item's parent notification is reflected to that item")
 {
-    ShownDialog shown;
-    HWND window = shown.dialog.Window();
-    HWND bar = shown.dialog.bar.Window();
+    ShownDialog dialog;
+    HWND window = dialog.Window();
+    HWND bar = dialog.bar.Window();
     CHECK(ReflectionTarget(window, WM_PARENTNOTIFY, MAKEWPARAM(WM_LBUTTONDOWN, IDC_PROGRESS_BAR), 0) == bar);
     CHECK(ReflectionTarget(window, WM_MEASUREITEM, 1, 0) == nullptr);
     MEASUREITEMSTRUCT measure = {};
     measure.CtlID = IDC_CLOSE_BUTTON;
     CHECK(ReflectionTarget(window, WM_MEASUREITEM, IDC_CLOSE_BUTTON, reinterpret_cast<LPARAM>(&measure)) ==
-          shown.dialog.close.Window());
+          dialog.close.Window());
     // The reflected draw reaches the button: it answers 0x202B itself.
     DRAWITEMSTRUCT draw = {};
     SkinFrame canvas;
     REQUIRE(canvas.Create(9, 9));
     draw.CtlType = ODT_BUTTON;
     draw.CtlID = IDC_CLOSE_BUTTON;
-    draw.hwndItem = shown.dialog.close.Window();
+    draw.hwndItem = dialog.close.Window();
     draw.hDC = canvas.Dc();
     draw.rcItem = RECT{0, 0, 9, 9};
     ::SendMessageW(window, WM_DRAWITEM, IDC_CLOSE_BUTTON, reinterpret_cast<LPARAM>(&draw));
