@@ -247,7 +247,10 @@ class KilledAndStartedAgain(FaultCase):
         expected_start = 0
         for share in (0.5, 0.9):
             target = rng.randint(expected_start + 10240, int(size * share))
-            H.script(INSTALLER, steps=[{"method": "GET", "rate": 2000000}])
+            # The answer stalls somewhere past the target, before the end: the
+            # download cannot finish between the moment and the kill.
+            stall = rng.randint(target, min(target + 1000000, size - 1)) - expected_start
+            H.script(INSTALLER, steps=[{"method": "GET", "rate": 2000000, "stall": stall, "hold": 60}])
             requests, have = self.run_until(data, lambda loader: self.size(self.temp_path()) >= target,
                                             "killed during the GET at %d" % target)
             gets = [e for e in requests if e.method == "GET"]

@@ -16,7 +16,6 @@ import random
 import re
 import signal
 import subprocess
-import tempfile
 import time
 import unittest
 import urllib.request
@@ -169,11 +168,13 @@ class Harness:
         """The process started as ["wine", program, ...], marked so that
         program_pids() finds the process that runs the program."""
         launch = "%d.%d" % (os.getpid(), next(self._launches))
-        # Output goes to files: a pipe nobody reads could fill and stop it.
-        with tempfile.TemporaryFile() as out:
+        # Output goes to a file of the instance: a pipe nobody reads could
+        # fill and stop it, and a process that dies of a signal says why there.
+        output = os.path.join(self.state, "output-%s.txt" % launch)
+        with open(output, "wb") as out:
             process = subprocess.Popen(["wine", program] + list(args), env=self.env(KOVRA_LAUNCH=launch, **overrides),
                                        stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        process.launch, process.windows_path = launch, self.windows_path(program)
+        process.launch, process.windows_path, process.output = launch, self.windows_path(program), output
         return process
 
     def serve(self, data, where="nginx", name="KovraInstallerD1.exe", mtime=None):
@@ -470,9 +471,16 @@ class LoaderCase(unittest.TestCase):
         """Runs a loader to its end; its exit code."""
         loader = self.start_loader(program, **options)
         try:
-            return loader.wait(timeout=timeout)
+            code = loader.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.fail("the loader did not end within %d s" % timeout)
+        if code < 0:
+            # Not a code of the program's: Wine's or the emulator's words on it.
+            with open(loader.output, "rb") as f:
+                said = f.read()[-4000:].decode("utf-8", "replace")
+            print("the loader died of signal %d (%s); what its process wrote:\n%s" % (-code, loader.launch, said),
+                  flush=True)
+        return code
 
     def kill(self, loader):
         """Kills a loader at once (SIGKILL on the Windows process itself)."""
