@@ -16,7 +16,8 @@
 # so nothing of the host but the network and the devices is seen. Needs
 # root; installs debootstrap when it lacks it.
 #
-# Only the commit is cloned: changes not committed are not tried.
+# Only the commit is cloned: changes not committed are not tried. When a
+# command fails, its build/logs are copied out of the root before it goes.
 set -eu
 
 [ $# -ge 1 ] || { echo "usage: $0 RELEASE [COMMAND...]" >&2; exit 2; }
@@ -111,5 +112,11 @@ for command in tools/demo.sh tools/test-all.sh; do
     set -e
     say "$command exited with $code"
     [ $code = 0 ] || status=1
+    # The root goes at the end; a failure's logs stay where they can be read.
+    if [ $code != 0 ] && [ -d "$tree/root/kovra/build/logs" ]; then
+        kept=$(mktemp -d "${TMPDIR:-/var/tmp}/kovra-$release-logs.XXXXXX")
+        cp -r "$tree/root/kovra/build/logs/." "$kept/"
+        say "its logs are kept in $kept"
+    fi
 done
 exit $status
