@@ -94,10 +94,21 @@ git -C "$here" bundle create "$tree/root/kovra.bundle" HEAD >/dev/null 2>&1
 commit=$(git -C "$here" rev-parse --short HEAD)
 say "a fresh $release root in $tree, commit $commit cloned under /root"
 
+# The root goes at the end; a failure's logs stay where they can be read.
+keep_logs() {
+    [ -d "$tree/root/kovra/build/logs" ] || return 0
+    kept=$(mktemp -d "${TMPDIR:-/var/tmp}/kovra-$release-logs.XXXXXX")
+    cp -r "$tree/root/kovra/build/logs/." "$kept/"
+    say "the failed command's logs are kept in $kept"
+}
+
 if [ $# -gt 0 ]; then
+    set +e
     unshare --mount --pid --fork -- "$0" --inside "$tree" \
         sh -c 'git -c init.defaultBranch=main -c advice.detachedHead=false clone -q /root/kovra.bundle /root/kovra && cd /root/kovra && exec "$@"' - "$@"
-    exit $?
+    code=$?
+    [ $code = 0 ] || keep_logs
+    exit $code
 fi
 
 # The two commands, one after the other, as the README gives them.
@@ -111,12 +122,6 @@ for command in tools/demo.sh tools/test-all.sh; do
     code=$?
     set -e
     say "$command exited with $code"
-    [ $code = 0 ] || status=1
-    # The root goes at the end; a failure's logs stay where they can be read.
-    if [ $code != 0 ] && [ -d "$tree/root/kovra/build/logs" ]; then
-        kept=$(mktemp -d "${TMPDIR:-/var/tmp}/kovra-$release-logs.XXXXXX")
-        cp -r "$tree/root/kovra/build/logs/." "$kept/"
-        say "its logs are kept in $kept"
-    fi
+    [ $code = 0 ] || { status=1; keep_logs; }
 done
 exit $status
