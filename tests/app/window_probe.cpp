@@ -3,9 +3,11 @@
 //   window_probe find <timeoutMs> [idle]   the loader window's handle, once shown
 //                                          (only windows of live processes); with
 //                                          idle, once its process has also first
-//                                          waited for input: a modal dialog's manager
-//                                          then shows it once more, undoing a hide
-//                                          that came before
+//                                          waited for input (under Wine, also once
+//                                          any of its threads took a timer message:
+//                                          the dialog's manager may show it once more
+//                                          after, the first time its queue runs empty
+//                                          or it takes a WM_TIMER)
 //   window_probe none <timeoutMs>          waits until no loader window is left
 //   window_probe first-visible <timeoutMs> the system time (Unix ms) at which any
 //                                          visible layered window first shows
